@@ -1,0 +1,68 @@
+#include "settings/number_reading.h"
+
+#include <limits>
+
+namespace murve {
+namespace {
+
+constexpr std::int64_t k_magnitude_limit =
+    static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1;
+
+bool is_white_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int digit_value(char c, int base) {
+  int value = -1;
+  if (c >= '0' && c <= '9') {
+    value = c - '0';
+  } else if (c >= 'a' && c <= 'f') {
+    value = c - 'a' + 10;
+  } else if (c >= 'A' && c <= 'F') {
+    value = c - 'A' + 10;
+  }
+  return value < base ? value : -1;
+}
+
+std::int32_t read_integer(const char* text, int base) {
+  const char* p = text;
+  while (is_white_space(*p)) {
+    ++p;
+  }
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = *p == '-';
+    ++p;
+  }
+  // "0x" with no hex digit after it reads as 0 either way, so the prefix can be skipped blindly.
+  if (base == 16 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+    p += 2;
+  }
+  std::int64_t magnitude = 0;
+  for (int digit = digit_value(*p, base); digit >= 0; digit = digit_value(*++p, base)) {
+    // Held at one past INT32_MAX, which is enough to saturate either way without overflowing.
+    magnitude = magnitude * base + digit;
+    if (magnitude > k_magnitude_limit) {
+      magnitude = k_magnitude_limit;
+    }
+  }
+  if (negative) {
+    return static_cast<std::int32_t>(-magnitude);
+  }
+  if (magnitude > std::numeric_limits<std::int32_t>::max()) {
+    return std::numeric_limits<std::int32_t>::max();
+  }
+  return static_cast<std::int32_t>(magnitude);
+}
+
+}  // namespace
+
+std::int32_t read_decimal(const char* text) {
+  return read_integer(text, 10);
+}
+
+std::int32_t read_hex(const char* text) {
+  return read_integer(text, 16);
+}
+
+}  // namespace murve

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace murvesim {
+
+inline constexpr std::size_t k_eeprom_size = 512;
+inline constexpr std::size_t k_read_reply_bytes = 32;
+
+using Eeprom = std::array<std::uint8_t, k_eeprom_size>;
+
+// Ways the simulated console can depart from a well-behaved one.
+struct ConsoleQuirks {
+  bool crlf = false;               // end reply lines with "\r\n"
+  bool upper_hex = false;          // read replies in upper-case hex
+  bool banner_names_murve = true;  // the help banner says "MURVE Pro"
+  bool echo = false;               // echo every received character, as a console with echo on
+  bool nul_in_replies = false;     // begin every reply with a NUL byte
+  std::size_t flood_bytes = 0;     // filler sent after the help banner
+};
+
+// The console of a MURVE Pro: it takes the bytes the host sends and gives the bytes it answers.
+// It knows nothing of time or ports; the caller paces and delivers what it gives.
+class MurveConsole {
+ public:
+  explicit MurveConsole(const ConsoleQuirks& quirks = {});
+
+  // Takes one received byte; gives what the console sends in return (often nothing).
+  std::string receive(char byte);
+
+  // Commands (lines) handled so far, empty ones included.
+  std::size_t commands_handled() const { return commands_handled_; }
+
+  // Write commands that stored bytes so far.
+  std::size_t writes_stored() const { return writes_stored_; }
+
+  Eeprom& eeprom() { return eeprom_; }
+  const Eeprom& eeprom() const { return eeprom_; }
+
+ private:
+  std::string handle_line(std::string_view line);
+  std::string reply(std::string text) const;
+  std::string handle_eepromex(std::string_view arguments);
+
+  ConsoleQuirks quirks_;
+  Eeprom eeprom_;
+  std::string line_;
+  bool last_was_cr_ = false;
+  std::size_t commands_handled_ = 0;
+  std::size_t writes_stored_ = 0;
+};
+
+// The console's help banner; names "MURVE Pro" unless told not to.
+std::string help_banner(bool names_murve);
+
+}  // namespace murvesim

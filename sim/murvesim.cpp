@@ -1,0 +1,299 @@
+// murvesim: a simulated MURVE Pro console on a pseudo-terminal, for running murvecolor without
+// the device. Its slave side is reached through a symbolic link that the user names.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "sim/murve_device.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int k_poll_interval_ms = 200;
+constexpr int k_bits_per_byte = 10;  // start bit, eight data bits, stop bit
+
+struct SimOptions {
+  std::string link_path;
+  int com_number = 5;
+  std::string eeprom_path;
+  bool silent = false;
+  int delay_ms = 0;
+  int split_ms = -1;
+  long baud = 0;
+  long hangup_after = -1;
+  murvesim::ConsoleQuirks quirks;
+};
+
+volatile std::sig_atomic_t g_stop_requested = 0;
+
+void request_stop(int) {
+  g_stop_requested = 1;
+}
+
+constexpr const char* k_usage =
+    "usage: murvesim --link PATH [options]\n"
+    "  --link PATH        make PATH a symbolic link to the simulated port\n"
+    "  --com N            the COM number to suggest in the command line printed (default 5)\n"
+    "  --eeprom FILE      load the 512-byte EEPROM from FILE (erased to ff when it is absent)\n"
+    "                     and save it there after every write\n"
+    "  --silent           never answer\n"
+    "  --delay MS         wait MS milliseconds before each answer\n"
+    "  --split MS         send each answer in two halves, MS milliseconds apart\n"
+    "  --baud N           pace bytes both ways as on a line of N baud (8N1)\n"
+    "  --crlf             end answer lines with CR LF\n"
+    "  --upper-hex        answer reads in upper-case hex\n"
+    "  --no-murve         leave \"MURVE\" out of the help banner\n"
+    "  --echo             echo every received character\n"
+    "  --nul              begin every answer with a NUL byte\n"
+    "  --flood N          send N filler bytes after the help banner\n"
+    "  --hangup-after N   hang up when command N+1 arrives, unanswered\n";
+
+bool parse_number(const char* text, long& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtol(text, &end, 10);
+  return errno == 0 && end != text && *end == '\0' && value >= 0;
+}
+
+std::optional<SimOptions> parse_options(int argc, char** argv) {
+  SimOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    const bool has_value = i + 1 < argc;
+    long number = 0;
+    auto take_number = [&](long& into) {
+      if (!has_value || !parse_number(argv[++i], number)) {
+        return false;
+      }
+      into = number;
+      return true;
+    };
+    long value = 0;
+    if (option == "--link" && has_value) {
+      options.link_path = argv[++i];
+    } else if (option == "--eeprom" && has_value) {
+      options.eeprom_path = argv[++i];
+    } else if (option == "--com" && take_number(value) && value >= 1 && value <= 16) {
+      options.com_number = static_cast<int>(value);
+    } else if (option == "--delay" && take_number(value)) {
+      options.delay_ms = static_cast<int>(value);
+    } else if (option == "--split" && take_number(value)) {
+      options.split_ms = static_cast<int>(value);
+    } else if (option == "--baud" && take_number(value) && value > 0) {
+      options.baud = value;
+    } else if (option == "--flood" && take_number(value)) {
+      options.quirks.flood_bytes = static_cast<std::size_t>(value);
+    } else if (option == "--hangup-after" && take_number(value)) {
+      options.hangup_after = value;
+    } else if (option == "--silent") {
+      options.silent = true;
+    } else if (option == "--crlf") {
+      options.quirks.crlf = true;
+    } else if (option == "--upper-hex") {
+      options.quirks.upper_hex = true;
+    } else if (option == "--no-murve") {
+      options.quirks.banner_names_murve = false;
+    } else if (option == "--echo") {
+      options.quirks.echo = true;
+    } else if (option == "--nul") {
+      options.quirks.nul_in_replies = true;
+    } else {
+      std::fprintf(stderr, "murvesim: bad option or value: %s\n%s", option.c_str(), k_usage);
+      return std::nullopt;
+    }
+  }
+  if (options.link_path.empty()) {
+    std::fprintf(stderr, "%s", k_usage);
+    return std::nullopt;
+  }
+  return options;
+}
+
+bool load_eeprom(const std::string& path, murvesim::Eeprom& eeprom) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    return errno == ENOENT;  // a new file starts erased
+  }
+  const std::size_t got = std::fread(eeprom.data(), 1, eeprom.size(), file);
+  const bool whole = got == eeprom.size() && std::fgetc(file) == EOF;
+  std::fclose(file);
+  return whole;
+}
+
+// Saved through a temporary file and a rename, so a reader never sees half an EEPROM.
+void save_eeprom(const std::string& path, const murvesim::Eeprom& eeprom) {
+  const std::string temporary = path + ".tmp";
+  std::FILE* file = std::fopen(temporary.c_str(), "wb");
+  if (file == nullptr) {
+    return;
+  }
+  const bool written = std::fwrite(eeprom.data(), 1, eeprom.size(), file) == eeprom.size();
+  if (std::fclose(file) == 0 && written) {
+    std::rename(temporary.c_str(), path.c_str());
+  }
+}
+
+class Line {
+ public:
+  Line(int master_fd, const SimOptions& options) : master_fd_(master_fd), options_(options) {}
+
+  // Takes the time one byte spends on a slow line.
+  void pace_byte() {
+    if (options_.baud <= 0) {
+      return;
+    }
+    const auto byte_time = std::chrono::microseconds(1000000L * k_bits_per_byte / options_.baud);
+    next_byte_at_ = std::max(next_byte_at_, Clock::now()) + byte_time;
+    std::this_thread::sleep_until(next_byte_at_);
+  }
+
+  void deliver(const std::string& answer) {
+    if (options_.silent || answer.empty()) {
+      return;
+    }
+    if (options_.delay_ms > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(options_.delay_ms));
+    }
+    if (options_.baud > 0) {
+      for (char byte : answer) {
+        pace_byte();
+        write_all(&byte, 1);
+      }
+    } else if (options_.split_ms >= 0 && answer.size() > 1) {
+      const std::size_t half = answer.size() / 2;
+      write_all(answer.data(), half);
+      std::this_thread::sleep_for(std::chrono::milliseconds(options_.split_ms));
+      write_all(answer.data() + half, answer.size() - half);
+    } else {
+      write_all(answer.data(), answer.size());
+    }
+  }
+
+ private:
+  void write_all(const char* data, std::size_t length) {
+    while (length > 0 && g_stop_requested == 0) {
+      const ssize_t written = write(master_fd_, data, length);
+      if (written > 0) {
+        data += written;
+        length -= static_cast<std::size_t>(written);
+      } else if (written < 0 && errno != EINTR && errno != EAGAIN) {
+        return;
+      } else if (written < 0 && errno == EAGAIN) {
+        pollfd ready{master_fd_, POLLOUT, 0};
+        poll(&ready, 1, k_poll_interval_ms);
+      }
+    }
+  }
+
+  int master_fd_;
+  const SimOptions& options_;
+  Clock::time_point next_byte_at_ = Clock::now();
+};
+
+int serve(const SimOptions& options) {
+  murvesim::MurveConsole console(options.quirks);
+  if (!options.eeprom_path.empty() && !load_eeprom(options.eeprom_path, console.eeprom())) {
+    std::fprintf(stderr, "murvesim: %s is not a 512-byte EEPROM image\n",
+                 options.eeprom_path.c_str());
+    return 1;
+  }
+  const int master_fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_fd < 0 || grantpt(master_fd) != 0 || unlockpt(master_fd) != 0) {
+    std::perror("murvesim: pseudo-terminal");
+    return 1;
+  }
+  const std::string slave_path = ptsname(master_fd);
+  // Held open for the whole session, so that the master never reads a hang-up between clients.
+  const int slave_fd = open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  termios raw{};
+  if (slave_fd < 0 || tcgetattr(slave_fd, &raw) != 0) {
+    std::perror("murvesim: pseudo-terminal slave");
+    return 1;
+  }
+  // A real line carries bytes unchanged; the host side sets its own mode when it opens the port.
+  cfmakeraw(&raw);
+  tcsetattr(slave_fd, TCSANOW, &raw);
+
+  struct stat existing {};
+  if (lstat(options.link_path.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode)) {
+    unlink(options.link_path.c_str());
+  }
+  if (symlink(slave_path.c_str(), options.link_path.c_str()) != 0) {
+    std::fprintf(stderr, "murvesim: cannot link %s: %s\n", options.link_path.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  std::printf("MURVECOLOR_COM%d=%s murvecolor -com %d\n", options.com_number,
+              options.link_path.c_str(), options.com_number);
+  std::fflush(stdout);
+
+  struct sigaction stop {};
+  stop.sa_handler = request_stop;
+  sigemptyset(&stop.sa_mask);  // no SA_RESTART: a blocked write returns to see the request
+  sigaction(SIGINT, &stop, nullptr);
+  sigaction(SIGTERM, &stop, nullptr);
+  sigaction(SIGHUP, &stop, nullptr);
+
+  Line line(master_fd, options);
+  std::size_t writes_saved = 0;
+  bool hung_up = false;
+  std::array<char, 4096> received{};
+  while (g_stop_requested == 0 && !hung_up) {
+    pollfd ready{master_fd, POLLIN, 0};
+    if (poll(&ready, 1, k_poll_interval_ms) <= 0) {
+      continue;
+    }
+    const ssize_t got = read(master_fd, received.data(), received.size());
+    if (got <= 0) {
+      if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+        continue;
+      }
+      break;
+    }
+    for (ssize_t i = 0; i < got && !hung_up; ++i) {
+      line.pace_byte();
+      const std::string answer = console.receive(received[static_cast<std::size_t>(i)]);
+      if (options.hangup_after >= 0 &&
+          console.commands_handled() > static_cast<std::size_t>(options.hangup_after)) {
+        hung_up = true;
+        break;
+      }
+      if (!options.eeprom_path.empty() && console.writes_stored() != writes_saved) {
+        save_eeprom(options.eeprom_path, console.eeprom());
+        writes_saved = console.writes_stored();
+      }
+      line.deliver(answer);
+    }
+  }
+  // Closing the master hangs up whoever has the slave open.
+  unlink(options.link_path.c_str());
+  close(slave_fd);
+  close(master_fd);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::optional<SimOptions> options = parse_options(argc, argv);
+  if (!options) {
+    return 2;
+  }
+  return serve(*options);
+}
