@@ -1,0 +1,203 @@
+#include "test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace murve_test {
+
+const std::vector<std::string> k_default_write_commands = {
+    "eepromex 082 ff ff fc e0 1c f8 e0 f8 1c 1f 3f 3f 3f ff 03 c0 92 e0 00 00 00 00 00 00 00 00 "
+    "00 00 00 00 00 00\n",
+    "eepromex 0a2 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+    "00 00 00 00 00 00\n",
+    "eepromex 0c2 20 20 3f 00 20 20 3f 00 20 20 3f 00 20 20 3f 00 20 20 3f 00 20 20 3f 00 20 3f "
+    "20 00 20 3f 20 00\n",
+    "eepromex 0e2 20 3f 20 00 3f 20 00 00 3f 20 00 00 3f 20 00 00 3f 20 00 00 3f 20 00 00 3f 20 "
+    "00 00 3f 3f 3f 00\n",
+    "eepromex 102 20 20 3f 00 20 20 3f 00 20 20 3f 00 20 20 3f 00 20 20 3f 00 20 20 3f 00 20 20 "
+    "3f 00 20 20 3f 00\n",
+    "eepromex 122 00 00 ff 00 00 ff 00 00 ff 00 00 ff 00 ff 00 00 ff 00 00 ff 00 00 ff 00 00 ff "
+    "ff 00 ff ff 00 ff\n",
+    "eepromex 142 ff 00 ff ff ff ff 00 ff ff 00 ff ff 00 ff ff 00\n",
+};
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TempDir::TempDir() {
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const auto candidate =
+        base / ("murvecolor-test-" + std::to_string(std::rand()) + "-" + std::to_string(attempt));
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = candidate.string();
+      return;
+    }
+  }
+  throw std::runtime_error("no temporary folder");
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+ProcessResult run_murvecolor(const std::vector<std::string>& arguments,
+                             const std::vector<std::string>& environment,
+                             const std::string& working_dir) {
+  std::vector<std::string> argv = {MURVECOLOR_EXE};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return run_process(argv, environment, std::chrono::seconds(20), working_dir);
+}
+
+#ifndef _WIN32
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void exec_child(const std::vector<std::string>& argv,
+                             const std::vector<std::string>& environment,
+                             const std::string& working_dir) {
+  for (const std::string& variable : environment) {
+    putenv(const_cast<char*>(variable.c_str()));
+  }
+  if (!working_dir.empty() && chdir(working_dir.c_str()) != 0) {
+    _exit(126);
+  }
+  std::vector<char*> args;
+  for (const std::string& arg : argv) {
+    args.push_back(const_cast<char*>(arg.c_str()));
+  }
+  args.push_back(nullptr);
+  execv(args[0], args.data());
+  _exit(127);
+}
+
+}  // namespace
+
+ProcessResult run_process(const std::vector<std::string>& argv,
+                          const std::vector<std::string>& environment,
+                          std::chrono::milliseconds timeout, const std::string& working_dir) {
+  ProcessResult result;
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) {
+    return result;
+  }
+  const auto started = Clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    const int null_in = open("/dev/null", O_RDONLY);
+    dup2(null_in, STDIN_FILENO);
+    exec_child(argv, environment, working_dir);
+  }
+  close(out[1]);
+  const auto deadline = started + timeout;
+  char buffer[65536];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      result.timed_out = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    pollfd ready{out[0], POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
+      continue;
+    }
+    const ssize_t got = read(out[0], buffer, sizeof buffer);
+    if (got <= 0) {
+      break;
+    }
+    result.output.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+  if (WIFEXITED(status)) {
+    result.exit_status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.term_signal = WTERMSIG(status);
+  }
+  return result;
+}
+
+SimulatedDevice::SimulatedDevice(const TempDir& dir, const std::vector<std::string>& options) {
+  const std::string link = dir.file("murve-com5");
+  eeprom_path_ = dir.file("eeprom.bin");
+  std::vector<std::string> argv = {MURVESIM_EXE, "--link", link, "--eeprom", eeprom_path_};
+  argv.insert(argv.end(), options.begin(), options.end());
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) {
+    return;
+  }
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    exec_child(argv, {}, "");
+  }
+  close(out[1]);
+  stdout_fd_ = out[0];
+  // The simulator prints its command line once the link is in place.
+  std::string line;
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
+    pollfd ready{stdout_fd_, POLLIN, 0};
+    if (poll(&ready, 1, 100) <= 0) {
+      continue;
+    }
+    char c = 0;
+    if (read(stdout_fd_, &c, 1) != 1) {
+      break;
+    }
+    line += c;
+  }
+  if (line.find(link) != std::string::npos) {
+    link_path_ = link;
+  }
+}
+
+SimulatedDevice::~SimulatedDevice() { stop(); }
+
+void SimulatedDevice::stop() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+  }
+  if (stdout_fd_ >= 0) {
+    close(stdout_fd_);
+    stdout_fd_ = -1;
+  }
+}
+
+std::string SimulatedDevice::eeprom() const {
+  const std::string saved = read_file(eeprom_path_);
+  return saved.empty() ? std::string(512, '\xff') : saved;
+}
+#endif
+
+}  // namespace murve_test

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace murve_test {
+
+// Reads and writes whole files as bytes.
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+
+// A fresh folder for one test, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+struct ProcessResult {
+  std::string output;  // standard output, byte for byte
+  int exit_status = -1;
+  int term_signal = 0;
+  bool timed_out = false;
+  std::chrono::milliseconds elapsed{0};
+};
+
+// Runs a program to its end with `environment` added to ours, capturing standard output; kills
+// it after `timeout`.
+ProcessResult run_process(const std::vector<std::string>& argv,
+                          const std::vector<std::string>& environment = {},
+                          std::chrono::milliseconds timeout = std::chrono::seconds(20),
+                          const std::string& working_dir = "");
+
+// Runs the built murvecolor with these arguments.
+ProcessResult run_murvecolor(const std::vector<std::string>& arguments,
+                             const std::vector<std::string>& environment = {},
+                             const std::string& working_dir = "");
+
+#ifndef _WIN32
+// A murvesim process serving a pty for the length of a test.
+class SimulatedDevice {
+ public:
+  // Starts murvesim with these extra options, its link and EEPROM file in `dir`.
+  SimulatedDevice(const TempDir& dir, const std::vector<std::string>& options = {});
+  ~SimulatedDevice();
+  SimulatedDevice(const SimulatedDevice&) = delete;
+  SimulatedDevice& operator=(const SimulatedDevice&) = delete;
+
+  bool started() const { return pid_ > 0 && !link_path_.empty(); }
+  const std::string& link_path() const { return link_path_; }
+  const std::string& eeprom_path() const { return eeprom_path_; }
+  // The environment that maps COM5 to this device.
+  std::string com5_variable() const { return "MURVECOLOR_COM5=" + link_path_; }
+  // The EEPROM as saved after the last write; 512 bytes of ff when nothing was written.
+  std::string eeprom() const;
+  // Stops the simulator and waits for it.
+  void stop();
+
+ private:
+  int pid_ = -1;
+  int stdout_fd_ = -1;
+  std::string link_path_;
+  std::string eeprom_path_;
+};
+#endif
+
+// The default image's seven write commands as the device is sent them.
+extern const std::vector<std::string> k_default_write_commands;
+
+}  // namespace murve_test
