@@ -7,8 +7,9 @@
 namespace murve {
 namespace {
 
-// Bounds the discarding of a device that never stops sending.
-constexpr int k_max_discard_reads = 16;
+// Once leftovers turn up, they are taken to go on until the line has been quiet this long; on a
+// slow line the rest of an earlier reply is still on its way.
+constexpr int k_quiet_line_ms = 20;
 
 }  // namespace
 
@@ -49,10 +50,12 @@ void SerialLink::complete_response(ReplyIncomplete incomplete) {
 }
 
 void SerialLink::discard_input() {
-  for (int i = 0; i < k_max_discard_reads; ++i) {
-    if (receive_bytes(response_.data(), k_max_reply_bytes, 0) == 0) {
-      break;
-    }
+  // Bounded in time, for a device that never stops sending.
+  const std::int64_t deadline = monotonic_ms() + k_complete_reply_limit_ms;
+  int wait_ms = 0;
+  while (receive_bytes(response_.data(), k_max_reply_bytes, wait_ms) > 0 &&
+         monotonic_ms() < deadline) {
+    wait_ms = k_quiet_line_ms;
   }
   response_length_ = 0;
   response_[0] = '\0';

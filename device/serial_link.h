@@ -48,7 +48,8 @@ class SerialLink {
   // keep arriving, each within k_further_byte_timeout_ms, until the buffer is full.
   void complete_response(ReplyIncomplete incomplete);
 
-  // Drops what the device has sent and the tool has not read yet.
+  // Drops what the device has sent and the tool has not read yet, and, when there was some, the
+  // rest of it that is still arriving.
   void discard_input();
 
   // The reply as text, up to its first NUL byte.

@@ -18,6 +18,8 @@ namespace {
 
 // How long a write may make no progress (flow control held, say) before it counts as failed.
 constexpr int k_write_stall_timeout_ms = 1000;
+// How often to look whether the bytes written have left the port.
+constexpr long k_drain_poll_ns = 1000000L;
 
 constexpr std::array<int, 3> k_restoring_signals = {SIGINT, SIGTERM, SIGHUP};
 
@@ -76,7 +78,11 @@ class PosixSerialLink final : public SerialLink {
         return false;
       }
     }
-    return fd_ >= 0;
+    if (fd_ < 0) {
+      return false;
+    }
+    wait_until_sent();
+    return true;
   }
 
   void sleep_ms(int milliseconds) override {
@@ -130,6 +136,25 @@ class PosixSerialLink final : public SerialLink {
   }
 
  private:
+  // Waits, within a bound, until the port has sent what was written: the device answers a command
+  // only once it has all of it, and the fixed sleeps count from then, as a Windows write does.
+  // tcdrain() would wait without a bound when flow control holds the line.
+  void wait_until_sent() {
+    std::int64_t last_progress = monotonic_ms();
+    int last_queued = -1;
+    int queued = 0;
+    while (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
+      if (queued != last_queued) {
+        last_queued = queued;
+        last_progress = monotonic_ms();
+      } else if (monotonic_ms() - last_progress > k_write_stall_timeout_ms) {
+        return;
+      }
+      timespec pause{0, k_drain_poll_ns};
+      nanosleep(&pause, nullptr);
+    }
+  }
+
   // poll() with a deadline on the monotonic clock, so that EINTR never stretches the wait.
   int poll_until(pollfd& ready, std::int64_t deadline) {
     for (;;) {

@@ -32,6 +32,7 @@ struct SimOptions {
   std::string link_path;
   int com_number = 5;
   std::string eeprom_path;
+  std::string log_path;
   bool silent = false;
   int delay_ms = 0;
   int split_ms = -1;
@@ -52,10 +53,11 @@ constexpr const char* k_usage =
     "  --com N            the COM number to suggest in the command line printed (default 5)\n"
     "  --eeprom FILE      load the 512-byte EEPROM from FILE (erased to ff when it is absent)\n"
     "                     and save it there after every write\n"
+    "  --log FILE         append every byte received to FILE\n"
     "  --silent           never answer\n"
     "  --delay MS         wait MS milliseconds before each answer\n"
     "  --split MS         send each answer in two halves, MS milliseconds apart\n"
-    "  --baud N           pace bytes both ways as on a line of N baud (8N1)\n"
+    "  --baud N           send answers at the pace of a line of N baud (8N1)\n"
     "  --crlf             end answer lines with CR LF\n"
     "  --upper-hex        answer reads in upper-case hex\n"
     "  --no-murve         leave \"MURVE\" out of the help banner\n"
@@ -87,6 +89,8 @@ std::optional<SimOptions> parse_options(int argc, char** argv) {
     long value = 0;
     if (option == "--link" && has_value) {
       options.link_path = argv[++i];
+    } else if (option == "--log" && has_value) {
+      options.log_path = argv[++i];
     } else if (option == "--eeprom" && has_value) {
       options.eeprom_path = argv[++i];
     } else if (option == "--com" && take_number(value) && value >= 1 && value <= 16) {
@@ -153,7 +157,8 @@ class Line {
  public:
   Line(int master_fd, const SimOptions& options) : master_fd_(master_fd), options_(options) {}
 
-  // Takes the time one byte spends on a slow line.
+  // Takes the time one byte spends on a slow line. Only answers are paced: the tool waits for
+  // its own bytes to leave the port, which a pty can't make it do.
   void pace_byte() {
     if (options_.baud <= 0) {
       return;
@@ -250,6 +255,7 @@ int serve(const SimOptions& options) {
   sigaction(SIGTERM, &stop, nullptr);
   sigaction(SIGHUP, &stop, nullptr);
 
+  std::FILE* log = options.log_path.empty() ? nullptr : std::fopen(options.log_path.c_str(), "ab");
   Line line(master_fd, options);
   std::size_t writes_saved = 0;
   bool hung_up = false;
@@ -266,8 +272,11 @@ int serve(const SimOptions& options) {
       }
       break;
     }
+    if (log != nullptr) {
+      std::fwrite(received.data(), 1, static_cast<std::size_t>(got), log);
+      std::fflush(log);
+    }
     for (ssize_t i = 0; i < got && !hung_up; ++i) {
-      line.pace_byte();
       const std::string answer = console.receive(received[static_cast<std::size_t>(i)]);
       if (options.hangup_after >= 0 &&
           console.commands_handled() > static_cast<std::size_t>(options.hangup_after)) {
@@ -280,6 +289,9 @@ int serve(const SimOptions& options) {
       }
       line.deliver(answer);
     }
+  }
+  if (log != nullptr) {
+    std::fclose(log);
   }
   // Closing the master hangs up whoever has the slave open.
   unlink(options.link_path.c_str());

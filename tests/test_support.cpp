@@ -116,7 +116,8 @@ ProcessResult run_process(const std::vector<std::string>& argv,
   const auto deadline = started + timeout;
   char buffer[65536];
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) {
       result.timed_out = true;
       kill(pid, SIGKILL);
@@ -147,7 +148,9 @@ ProcessResult run_process(const std::vector<std::string>& argv,
 SimulatedDevice::SimulatedDevice(const TempDir& dir, const std::vector<std::string>& options) {
   const std::string link = dir.file("murve-com5");
   eeprom_path_ = dir.file("eeprom.bin");
-  std::vector<std::string> argv = {MURVESIM_EXE, "--link", link, "--eeprom", eeprom_path_};
+  log_path_ = dir.file("received.log");
+  std::vector<std::string> argv = {MURVESIM_EXE, "--link", link,     "--eeprom",
+                                   eeprom_path_, "--log",  log_path_};
   argv.insert(argv.end(), options.begin(), options.end());
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) {
@@ -179,7 +182,9 @@ SimulatedDevice::SimulatedDevice(const TempDir& dir, const std::vector<std::stri
   }
 }
 
-SimulatedDevice::~SimulatedDevice() { stop(); }
+SimulatedDevice::~SimulatedDevice() {
+  stop();
+}
 
 void SimulatedDevice::stop() {
   if (pid_ > 0) {

@@ -62,6 +62,8 @@ class SimulatedDevice {
   std::string com5_variable() const { return "MURVECOLOR_COM5=" + link_path_; }
   // The EEPROM as saved after the last write; 512 bytes of ff when nothing was written.
   std::string eeprom() const;
+  // Every byte the simulator has received so far.
+  std::string received() const { return read_file(log_path_); }
   // Stops the simulator and waits for it.
   void stop();
 
@@ -70,6 +72,7 @@ class SimulatedDevice {
   int stdout_fd_ = -1;
   std::string link_path_;
   std::string eeprom_path_;
+  std::string log_path_;
 };
 #endif
 

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "device/serial_link.h"
+#include "sim/murve_device.h"
+
+namespace murve_test {
+
+// A piece of a reply that arrives `after_ms` after the command that caused it was sent.
+struct ReplyPiece {
+  std::int64_t after_ms;
+  std::string bytes;
+};
+
+// A link on a virtual clock: sleeping and waiting move the clock instead of taking time, and the
+// device's answer to each command is planned by `respond`.
+class FakeLink final : public murve::SerialLink {
+ public:
+  using Responder = std::function<std::vector<ReplyPiece>(const std::string& sent)>;
+
+  explicit FakeLink(Responder respond) : respond_(std::move(respond)) {}
+
+  bool send_bytes(const void* data, std::size_t length) override {
+    const std::string bytes(static_cast<const char*>(data), length);
+    const bool fails = sends_failing_from_ >= 0 && attempts_ >= sends_failing_from_ &&
+                       (sends_failing_until_ < 0 || attempts_ < sends_failing_until_);
+    ++attempts_;
+    if (fails) {
+      events.push_back("failed send " + bytes);
+      return false;
+    }
+    sent.push_back(bytes);
+    events.push_back("send " + bytes);
+    for (ReplyPiece& piece : respond_(bytes)) {
+      pending_.push_back({now_ms + piece.after_ms, std::move(piece.bytes)});
+    }
+    return true;
+  }
+
+  void sleep_ms(int milliseconds) override {
+    events.push_back("sleep " + std::to_string(milliseconds));
+    now_ms += milliseconds;
+  }
+
+  void close_port() override { closed = true; }
+
+  // Sends numbered `first` (counting from 0) up to but not including `until` fail; -1: no end.
+  void fail_sends(int first, int until = -1) {
+    sends_failing_from_ = first;
+    sends_failing_until_ = until;
+  }
+
+  std::vector<std::string> sent;
+  std::vector<std::string> events;
+  std::int64_t now_ms = 0;
+  bool closed = false;
+
+ protected:
+  std::size_t receive_bytes(char* into, std::size_t capacity, int wait_ms) override {
+    events.push_back("receive");
+    if (!arrived()) {
+      const std::int64_t deadline = now_ms + wait_ms;
+      const std::int64_t next = next_arrival();
+      if (next < 0 || next > deadline) {
+        now_ms = deadline;
+        return 0;
+      }
+      now_ms = next;
+    }
+    std::size_t count = 0;
+    while (count < capacity && arrived()) {
+      Arrival& first = pending_.front();
+      const std::size_t take = std::min(capacity - count, first.bytes.size());
+      first.bytes.copy(into + count, take);
+      count += take;
+      first.bytes.erase(0, take);
+      if (first.bytes.empty()) {
+        pending_.pop_front();
+      }
+    }
+    return count;
+  }
+
+  std::int64_t monotonic_ms() override { return now_ms; }
+
+ private:
+  struct Arrival {
+    std::int64_t at_ms;
+    std::string bytes;
+  };
+
+  bool arrived() const { return !pending_.empty() && pending_.front().at_ms <= now_ms; }
+  std::int64_t next_arrival() const { return pending_.empty() ? -1 : pending_.front().at_ms; }
+
+  Responder respond_;
+  // Kept in order of arrival: every piece of one command's answer before those of the next.
+  std::deque<Arrival> pending_;
+  int attempts_ = 0;
+  int sends_failing_from_ = -1;
+  int sends_failing_until_ = -1;
+};
+
+// A responder that answers as the simulated console does, at once and in one piece.
+inline FakeLink::Responder console_responder(murvesim::MurveConsole& console) {
+  return [&console](const std::string& sent) {
+    std::string answer;
+    for (char byte : sent) {
+      answer += console.receive(byte);
+    }
+    return std::vector<ReplyPiece>{{0, answer}};
+  };
+}
+
+}  // namespace murve_test
