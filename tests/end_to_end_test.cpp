@@ -1,6 +1,7 @@
 // murvecolor run as a program, against murvesim on a real pseudo-terminal.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
@@ -305,6 +306,32 @@ TEST(EndToEnd, PortSettingsAreGivenBackAsFound) {
   EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
   EXPECT_EQ(std::memcmp(after.c_cc, before.c_cc, sizeof before.c_cc), 0);
   close(observer);
+}
+
+TEST(EndToEnd, SignalsGiveThePortBackBeforeTheToolDies) {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    TempDir dir;
+    write_file(dir.file("settings.cfg"), "");
+    SimulatedDevice device(dir, {"--silent"});
+    ASSERT_TRUE(device.started());
+    const int observer = open(device.link_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(observer, 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(observer, &before), 0);
+    before.c_lflag = ICANON | ECHO;
+    ASSERT_EQ(tcsetattr(observer, TCSANOW, &before), 0);
+    // The silent device keeps the tool waiting for its wake reply when the signal comes.
+    const ProcessResult run =
+        run_process({MURVECOLOR_EXE, "-com", "5", "-config", dir.file("settings.cfg")},
+                    {device.com5_variable()}, std::chrono::seconds(10), "",
+                    {signal_number, std::chrono::milliseconds(400)});
+    EXPECT_EQ(run.term_signal, signal_number);
+    termios after{};
+    ASSERT_EQ(tcgetattr(observer, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    close(observer);
+  }
 }
 
 }  // namespace

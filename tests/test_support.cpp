@@ -98,7 +98,8 @@ using Clock = std::chrono::steady_clock;
 
 ProcessResult run_process(const std::vector<std::string>& argv,
                           const std::vector<std::string>& environment,
-                          std::chrono::milliseconds timeout, const std::string& working_dir) {
+                          std::chrono::milliseconds timeout, const std::string& working_dir,
+                          SignalAfter signal) {
   ProcessResult result;
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) {
@@ -114,10 +115,19 @@ ProcessResult run_process(const std::vector<std::string>& argv,
   }
   close(out[1]);
   const auto deadline = started + timeout;
+  const auto signal_at = started + signal.after;
+  bool signal_pending = signal.signal_number != 0;
   char buffer[65536];
   for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (signal_pending && Clock::now() >= signal_at) {
+      kill(pid, signal.signal_number);
+      signal_pending = false;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        (signal_pending ? std::min(deadline, signal_at) : deadline) - Clock::now());
+    if (signal_pending && left.count() <= 0) {
+      continue;
+    }
     if (left.count() <= 0) {
       result.timed_out = true;
       kill(pid, SIGKILL);

@@ -33,12 +33,18 @@ struct ProcessResult {
   std::chrono::milliseconds elapsed{0};
 };
 
+// A signal to send a running program once `after` has passed.
+struct SignalAfter {
+  int signal_number = 0;
+  std::chrono::milliseconds after{0};
+};
+
 // Runs a program to its end with `environment` added to ours, capturing standard output; kills
 // it after `timeout`.
 ProcessResult run_process(const std::vector<std::string>& argv,
                           const std::vector<std::string>& environment = {},
                           std::chrono::milliseconds timeout = std::chrono::seconds(20),
-                          const std::string& working_dir = "");
+                          const std::string& working_dir = "", SignalAfter signal = {});
 
 // Runs the built murvecolor with these arguments.
 ProcessResult run_murvecolor(const std::vector<std::string>& arguments,
