@@ -87,6 +87,10 @@ std::optional<SimOptions> parse_options(int argc, char** argv) {
       return true;
     };
     long value = 0;
+    if (option == "--help" || option == "-h") {
+      std::printf("%s", k_usage);
+      std::exit(0);
+    }
     if (option == "--link" && has_value) {
       options.link_path = argv[++i];
     } else if (option == "--log" && has_value) {
