@@ -1,0 +1,113 @@
+#include "device/serial_link.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "fake_link.h"
+
+namespace murve_test {
+namespace {
+
+// A link whose device answered the first command with `answer`, in one piece.
+std::unique_ptr<FakeLink> link_with_queued(const std::string& answer) {
+  bool answered = false;
+  auto link = std::make_unique<FakeLink>([answer, answered](const std::string&) mutable {
+    if (answered) {
+      return std::vector<ReplyPiece>{};
+    }
+    answered = true;
+    return std::vector<ReplyPiece>{{0, answer}};
+  });
+  link->send_bytes("x", 1);
+  return link;
+}
+
+TEST(ReadResponse, TakesAtMostOneBufferAtATime) {
+  std::string flood(5000, '.');
+  flood[4094] = 'A';
+  flood[4095] = 'B';
+  const auto owner = link_with_queued(flood);
+  FakeLink& link = *owner;
+  link.read_response();
+  EXPECT_EQ(std::strlen(link.response()), 4095u);
+  EXPECT_EQ(link.response()[4094], 'A');
+  link.read_response();
+  EXPECT_EQ(std::strlen(link.response()), 905u);
+  EXPECT_EQ(link.response()[0], 'B');
+  // Nothing more: empty after the one-second wait for a first byte.
+  const std::int64_t before = link.now_ms;
+  link.read_response();
+  EXPECT_STREQ(link.response(), "");
+  EXPECT_EQ(link.now_ms - before, murve::k_reply_timeout_ms);
+}
+
+TEST(ReadResponse, ReplyIsSeenUpToItsFirstNul) {
+  const auto owner = link_with_queued(std::string("MUR\0VE", 6));
+  FakeLink& link = *owner;
+  link.read_response();
+  EXPECT_STREQ(link.response(), "MUR");
+}
+
+bool lacks_end(const char* reply) {
+  return std::strstr(reply, "END") == nullptr;
+}
+
+TEST(CompleteResponse, ReadsOnWhileBytesKeepComing) {
+  struct Case {
+    const char* name;
+    std::vector<ReplyPiece> pieces;
+    std::string reply;
+  };
+  const std::vector<Case> cases = {
+      {"complete at once", {{0, "a END"}, {10, "later"}}, "a END"},
+      {"rest 90 ms later", {{0, "a "}, {90, "b END"}}, "a b END"},
+      {"rest too late", {{0, "a "}, {250, "b END"}}, "a "},
+      {"NUL ends the waiting", {{0, std::string("a\0", 2)}, {50, "END"}}, "a"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeLink link([&c](const std::string&) { return c.pieces; });
+    link.send_bytes("x", 1);
+    link.read_response();
+    link.complete_response(lacks_end);
+    EXPECT_EQ(std::string(link.response()), c.reply);
+  }
+}
+
+TEST(CompleteResponse, StopsWhenTheBufferIsFull) {
+  FakeLink link([](const std::string&) {
+    std::vector<ReplyPiece> pieces;
+    for (int i = 0; i < 100; ++i) {
+      pieces.push_back({i, std::string(100, '.')});
+    }
+    return pieces;
+  });
+  link.send_bytes("x", 1);
+  link.read_response();
+  link.complete_response(lacks_end);
+  EXPECT_EQ(std::strlen(link.response()), murve::k_max_reply_bytes);
+}
+
+TEST(DiscardInput, DropsLeftoversAndTheirRestButWaitsForNothingElse) {
+  const auto quiet = link_with_queued("");
+  const std::int64_t before = quiet->now_ms;
+  quiet->discard_input();
+  EXPECT_EQ(quiet->now_ms, before);  // nothing left over: no waiting at all
+
+  FakeLink link([](const std::string& sent) {
+    if (sent == "first") {
+      return std::vector<ReplyPiece>{{0, "old "}, {5, "rest of old"}};
+    }
+    return std::vector<ReplyPiece>{{0, "new"}};
+  });
+  link.send_bytes("first", 5);
+  link.discard_input();
+  link.send_bytes("second", 6);
+  link.read_response();
+  EXPECT_STREQ(link.response(), "new");
+}
+
+}  // namespace
+}  // namespace murve_test
