@@ -1,0 +1,411 @@
+// The settings file: splitting lines into tokens, applying a line to the colour image, reading a
+// file line by line as text mode does, and the example file shipped with the tool.
+
+#include "settings/settings_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using murve_test::TempDir;
+using murve_test::write_file;
+using Bytes = std::vector<std::uint8_t>;
+
+// Where table bytes start in the image.
+constexpr std::size_t k_2608 = 64;
+constexpr std::size_t k_2151 = 128;
+constexpr std::size_t k_spec = 160;
+
+const std::string k_bom = "\xef\xbb\xbf";  // a UTF-8 byte-order mark
+const std::string k_eof = "\x1a";          // ends a file read in text mode
+
+// "ff 3f 00" -> {0xff, 0x3f, 0x00}
+Bytes hex_bytes(const std::string& text) {
+  Bytes bytes;
+  unsigned value = 0;
+  int used = 0;
+  for (const char* p = text.c_str(); std::sscanf(p, "%2x%n", &value, &used) == 1; p += used) {
+    bytes.push_back(static_cast<std::uint8_t>(value));
+  }
+  return bytes;
+}
+
+// " 01 02 ... nn" for the values first..last, in hex.
+std::string value_list(int first, int last) {
+  std::string text;
+  char value[8];
+  for (int v = first; v <= last; ++v) {
+    std::snprintf(value, sizeof value, " %02x", v);
+    text += value;
+  }
+  return text;
+}
+
+murve::ColorImage default_image() {
+  murve::ColorImage image;
+  murve::build_default_image(image);
+  return image;
+}
+
+// Bytes written over the default image from an image offset on.
+struct Patch {
+  std::size_t offset;
+  std::string bytes;
+};
+
+Bytes patched_default(const std::vector<Patch>& patches) {
+  const murve::ColorImage image = default_image();
+  Bytes bytes(image.bytes.begin(), image.bytes.end());
+  for (const Patch& patch : patches) {
+    const Bytes values = hex_bytes(patch.bytes);
+    std::copy(values.begin(), values.end(),
+              bytes.begin() + static_cast<std::ptrdiff_t>(patch.offset));
+  }
+  return bytes;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+Bytes image_of(const murve::ColorImage& image) {
+  return Bytes(image.bytes.begin(), image.bytes.end());
+}
+
+std::vector<std::string> tokens_of(std::string line) {
+  murve::LineTokens tokens;
+  const std::size_t count = murve::tokenize_settings_line(line.data(), tokens);
+  return std::vector<std::string>(tokens.begin(),
+                                  tokens.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+TEST(SettingsTokens, SplitAtDelimiters) {
+  using Tokens = std::vector<std::string>;
+  struct TokenCase {
+    std::string line;
+    Tokens tokens;
+  };
+  const std::vector<TokenCase> cases = {
+      {"c3 e0\n", {"c3", "e0"}},
+      {"c3=e0", {"c3", "e0"}},
+      {"c3,e0", {"c3", "e0"}},
+      {"c3 = e0", {"c3", "e0"}},
+      {" \t,=c3,,==\t e0 \n", {"c3", "e0"}},
+      {"", {}},
+      {" ,=\t\n", {}},
+      {"#", {"#"}},
+      // Carriage return, vertical tab and form feed are not delimiters.
+      {"c3\re0\r\n", {"c3\re0\r"}},
+      {"c3\ve0\f", {"c3\ve0\f"}},
+      {"c2608;1;2", {"c2608;1;2"}},
+      {std::string("c3 e0\0c4 11", 11), {"c3", "e0"}},
+      {std::string("\0c3 e0", 6), {}},
+  };
+  for (const TokenCase& c : cases) {
+    EXPECT_EQ(tokens_of(c.line), c.tokens) << "[" << c.line << "]";
+  }
+}
+
+TEST(SettingsTokens, AtMost128) {
+  std::string line;
+  for (int i = 0; i < 130; ++i) {
+    line += "t" + std::to_string(i) + " ";
+  }
+  const std::vector<std::string> tokens = tokens_of(line);
+  ASSERT_EQ(tokens.size(), 128u);
+  EXPECT_EQ(tokens.front(), "t0");
+  EXPECT_EQ(tokens.back(), "t127");
+}
+
+struct LineCase {
+  std::string line;
+  bool accepted;
+  std::string output;
+  std::vector<Patch> patches;
+};
+
+TEST(SettingsLine, Apply) {
+  const std::vector<LineCase> cases = {
+      {"", true, "", {}},
+      {"# c3 00", true, "", {}},
+      {"   \t#x", true, "", {}},
+      {"#c2608 00 00 00", true, "", {}},
+      // Colour codes.
+      {"c3 5a", true, "", {{3, "5a"}}},
+      {"c3=5a", true, "", {{3, "5a"}}},
+      {"c3,5a", true, "", {{3, "5a"}}},
+      {"c3 = 5a", true, "", {{3, "5a"}}},
+      {"c3", true, "", {}},
+      {"c3 5a ff", true, "", {{3, "5a"}}},
+      {"c3 5a # red", true, "", {{3, "5a"}}},
+      {"c3 # 5a", true, "", {{3, "00"}}},
+      {"c0 11", true, "", {{0, "11"}}},
+      {"c07 11", true, "", {{7, "11"}}},
+      {"c5x 11", true, "", {{5, "11"}}},
+      {"c+6 11", true, "", {{6, "11"}}},
+      {"c-0 11", true, "", {{0, "11"}}},
+      {"c 11", true, "", {{0, "11"}}},
+      {"color 11", true, "", {{0, "11"}}},
+      {"cx 11", true, "", {{0, "11"}}},
+      {"cspec2 11", true, "", {{0, "11"}}},
+      {"c 3 e0", true, "", {{0, "03"}}},
+      {"c63 7f", true, "", {{63, "7f"}}},
+      {"c18 01", true, "", {{18, "01"}}},
+      // Values are hex; the low byte of the (saturated) number is stored.
+      {"c1 1ff", true, "", {{1, "ff"}}},
+      {"c1 -1", true, "", {{1, "ff"}}},
+      {"c1 0x20", true, "", {{1, "20"}}},
+      {"c1 0X2a", true, "", {{1, "2a"}}},
+      {"c1 AbC", true, "", {{1, "bc"}}},
+      {"c1 zz", true, "", {{1, "00"}}},
+      {"c1 100000000", true, "", {{1, "ff"}}},
+      {"c1 -100000000", true, "", {{1, "00"}}},
+      {"c1 12g4", true, "", {{1, "12"}}},
+      // Table 2608: three values an entry, fill byte 00.
+      {"c2608 01 02 03 04", true, "", {{k_2608, "01 02 03 00 04 20 3f 00"}}},
+      {"c2608 10 20 30 # red", true, "", {{k_2608, "10 20 30 00 00 00 3f 00"}}},
+      {"c2608 aa bb", true, "", {{k_2608, "aa bb 3f 00"}}},
+      {"c2608", true, "", {}},
+      {"c2608" + value_list(1, 50),
+       true,
+       "",
+       {{k_2608,
+         "01 02 03 00 04 05 06 00 07 08 09 00 0a 0b 0c 00 0d 0e 0f 00 10 11 12 00"
+         " 13 14 15 00 16 17 18 00 19 1a 1b 00 1c 1d 1e 00 1f 20 21 00 22 23 24 00"
+         " 25 26 27 00 28 29 2a 00 2b 2c 2d 00 2e 2f 30 00"}}},
+      // Table 2151: at most 24 values.
+      {"c2151 aa bb cc dd", true, "", {{k_2151, "aa bb cc 00 dd 20 3f 00"}}},
+      {"c2151" + value_list(1, 30),
+       true,
+       "",
+       {{k_2151,
+         "01 02 03 00 04 05 06 00 07 08 09 00 0a 0b 0c 00 0d 0e 0f 00 10 11 12 00"
+         " 13 14 15 00 16 17 18 00"}}},
+      // Spec table: at most 48 values, no fill bytes.
+      {"cspec 11 22", true, "", {{k_spec, "11 22"}}},
+      {"cspec 01 # ca", true, "", {{k_spec, "01 00 ca"}}},
+      {"cspec # 01", true, "", {{k_spec, "00 01"}}},
+      {"cspec" + value_list(1, 50), true, "", {{k_spec, value_list(1, 48)}}},
+      // Errors name the first token.
+      {"c64 7f", false, "??? [c64]\n", {}},
+      {"c-1 7f", false, "??? [c-1]\n", {}},
+      {"c2609 00", false, "??? [c2609]\n", {}},
+      {"c2607", false, "??? [c2607]\n", {}},
+      {"c2147483648 00", false, "??? [c2147483648]\n", {}},
+      {"c4294967299 00", false, "??? [c4294967299]\n", {}},  // 2^32 + 3 must not wrap to 3
+      {"c4294969904 00", false, "??? [c4294969904]\n", {}},  // 2^32 + 2608
+      {"CSPEC 00", false, "??? [CSPEC]\n", {}},
+      {"C3 00", false, "??? [C3]\n", {}},
+      {"x1 00", false, "??? [x1]\n", {}},
+      {"3 00", false, "??? [3]\n", {}},
+      {k_bom + "c3 00", false, "??? [" + k_bom + "c3]\n", {}},
+      {"\rc3 00", false, "??? [\rc3]\n", {}},
+      {"%s%d 00", false, "??? [%s%d]\n", {}},
+  };
+  for (const LineCase& c : cases) {
+    std::string line = c.line;
+    murve::LineTokens tokens;
+    const std::size_t count = murve::tokenize_settings_line(line.data(), tokens);
+    murve::ColorImage image = default_image();
+    testing::internal::CaptureStdout();
+    const bool accepted =
+        murve::apply_settings_line(std::span<const char* const>(tokens.data(), count), image);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output) << c.line;
+    EXPECT_EQ(accepted, c.accepted) << c.line;
+    EXPECT_EQ(image_of(image), patched_default(c.patches)) << c.line;
+  }
+}
+
+// Setting an entry's third value byte writes its fill byte as 00; an entry left part-way keeps
+// whatever its fill byte held.
+TEST(SettingsLine, FillByteWrittenWithThirdValue) {
+  murve::ColorImage image = default_image();
+  image.bytes[k_2608 + 3] = 0x77;
+  image.bytes[k_2608 + 7] = 0x77;
+  image.bytes[k_2151 + 3] = 0x77;
+  image.bytes[k_2151 + 7] = 0x77;
+  std::vector<const char*> tokens = {"c2608", "01", "02", "03", "04"};
+  ASSERT_TRUE(murve::apply_settings_line(tokens, image));
+  tokens[0] = "c2151";
+  ASSERT_TRUE(murve::apply_settings_line(tokens, image));
+  for (std::size_t table : {k_2608, k_2151}) {
+    EXPECT_EQ(Bytes(image.bytes.begin() + static_cast<std::ptrdiff_t>(table),
+                    image.bytes.begin() + static_cast<std::ptrdiff_t>(table + 8)),
+              hex_bytes("01 02 03 00 04 20 3f 77"))
+        << table;
+  }
+}
+
+// Lines as long as one read takes, line feed included for the comment, not for the colour line.
+const std::string k_filler_line = "#" + std::string(32764, 'a') + "\n";  // 32766 bytes
+const std::string k_long_line = "c3" + std::string(32762, ' ') + "5a";   // 32766 bytes
+
+// Comment lines of `size` bytes in all, ending in a line feed.
+std::string comment_lines(std::size_t size) {
+  std::string text;
+  while (size > k_filler_line.size()) {
+    text += k_filler_line;
+    size -= k_filler_line.size();
+  }
+  return text + (size >= 2 ? "#" + std::string(size - 2, 'a') : "") + "\n";
+}
+
+// Places `line_before_lf` and "\r\n" so that the CR is the last byte of the reader's first 64 KiB
+// chunk and the LF the first byte of the next.
+std::string crlf_at_chunk_boundary(const std::string& line_before_lf) {
+  return comment_lines(65535 - line_before_lf.size()) + line_before_lf + "\r\n";
+}
+
+struct FileCase {
+  const char* name;
+  std::string contents;
+  bool succeeds;
+  std::string output;
+  std::vector<Patch> patches;
+};
+
+TEST(SettingsFile, Load) {
+  const std::string error = "config file error\n";
+  const std::vector<FileCase> cases = {
+      {"empty", "", true, "", {}},
+      {"comments and blanks", "# colours\n\n   \n\t# c3 00\n,=,\n", true, "", {}},
+      {"two lines", "c3 5a\nc4 6b\n", true, "", {{3, "5a 6b"}}},
+      {"no final line feed", "c3 5a\nc4 6b", true, "", {{3, "5a 6b"}}},
+      {"later line wins", "c3 5a\nc3 6b\n", true, "", {{3, "6b"}}},
+      {"crlf", "c3 5a\r\nc4 6b\r\n\r\n", true, "", {{3, "5a 6b"}}},
+      // A lone CR is text: "c3\r5a" is colour code 3 with no value.
+      {"lone cr inside a line", "c3\r5a\nc4 6b\n", true, "", {{4, "6b"}}},
+      {"lone cr before crlf", "c4 6b\r\r\n", true, "", {{4, "6b"}}},
+      {"lone cr at the end", "c4 6b\r", true, "", {{4, "6b"}}},
+      {"lone cr starts a token", "\rc3 5a\n", false, "??? [\rc3]\n" + error, {}},
+      {"cr alone on a line", "c4 6b\n\r\r\nc5 7c\n", false, "??? [\r]\n" + error, {{4, "6b"}}},
+      {"crlf across chunks", crlf_at_chunk_boundary("") + "c4 6b\n", true, "", {{4, "6b"}}},
+      {"crlf across chunks ends a line",
+       crlf_at_chunk_boundary("c3 5a") + "c4 6b\n",
+       true,
+       "",
+       {{3, "5a 6b"}}},
+      {"cr at chunk end then text",
+       crlf_at_chunk_boundary("").substr(0, 65536) + "c4 6b\n",
+       false,
+       "??? [\rc4]\n" + error,
+       {}},
+      {"0x1a ends the file", "c3 5a\n" + k_eof + "x1 00\n", true, "", {{3, "5a"}}},
+      {"0x1a inside a line", "c3 5a" + k_eof + "ff\nx1\n", true, "", {{3, "5a"}}},
+      {"nul ends the text",
+       std::string("c3 5a\0 c4 6b\nc5 7c\n", 19),
+       true,
+       "",
+       {{3, "5a"}, {5, "7c"}}},
+      {"nul first", std::string("\0x1 00\nc4 6b\n", 13), true, "", {{4, "6b"}}},
+      {"utf-8 bom", k_bom + "# colours\nc3 5a\n", false, "??? [" + k_bom + "#]\n" + error, {}},
+      {"bad line stops reading", "c3 5a\nx1 00\nc4 6b\n", false, "??? [x1]\n" + error, {{3, "5a"}}},
+      {"code out of range", "c64 7f\n", false, "??? [c64]\n" + error, {}},
+      {"long line read whole", k_long_line + "\nc4 6b\n", true, "", {{3, "5a 6b"}}},
+      {"long line split", k_long_line + "c4 6b\n", true, "", {{3, "5a 6b"}}},
+      {"long line remainder rejected",
+       k_long_line + "zz\nc4 6b\n",
+       false,
+       "??? [zz]\n" + error,
+       {{3, "5a"}}},
+  };
+  for (const FileCase& c : cases) {
+    TempDir dir;
+    write_file(dir.file("colors.cfg"), c.contents);
+    murve::ColorImage image = default_image();
+    testing::internal::CaptureStdout();
+    const bool succeeded = murve::load_settings_file(dir.file("colors.cfg"), image);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output) << c.name;
+    EXPECT_EQ(succeeded, c.succeeds) << c.name;
+    EXPECT_EQ(image_of(image), patched_default(c.patches)) << c.name;
+  }
+}
+
+TEST(SettingsFile, MissingFile) {
+  TempDir dir;
+  const std::string path = dir.file("missing.cfg");
+  murve::ColorImage image = default_image();
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(murve::load_settings_file(path, image));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "open error.[" + path + "]\n");
+  EXPECT_EQ(image_of(image), patched_default({}));
+}
+
+// A stream that can't be read (opened for writing only) reads as an empty file.
+TEST(SettingsFile, ReadErrorCountsAsEnd) {
+  TempDir dir;
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(dir.file("w.cfg").c_str(), "w"));
+  ASSERT_TRUE(file);
+  std::fputs("x1 00\n", file.get());
+  std::fflush(file.get());
+  murve::ColorImage image = default_image();
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(murve::read_settings(file.get(), image));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(image_of(image), patched_default({}));
+}
+
+struct ReaderCase {
+  const char* name;
+  std::string contents;
+  std::vector<std::string> lines;
+};
+
+TEST(SettingsLineReader, Lines) {
+  const std::string filler = k_filler_line;
+  const std::vector<ReaderCase> cases = {
+      {"empty", "", {}},
+      {"crlf", "a\r\nb\n", {"a\n", "b\n"}},
+      {"lone cr", "a\rb\r", {"a\rb\r"}},
+      {"cr cr lf", "a\r\r\nb", {"a\r\n", "b"}},
+      {"0x1a", "a\n" + k_eof + "b\n", {"a\n"}},
+      {"32766 then lf", std::string(32766, 'x') + "\nb\n", {std::string(32766, 'x'), "\n", "b\n"}},
+      {"32767 then lf", std::string(32767, 'x') + "\n", {std::string(32766, 'x'), "x\n"}},
+      {"32765 then crlf", std::string(32765, 'x') + "\r\n", {std::string(32765, 'x') + "\n"}},
+      {"crlf across chunks", filler + filler + "#ab\r\nc\n", {filler, filler, "#ab\n", "c\n"}},
+      {"cr at chunk end", filler + filler + "#ab\rc\n", {filler, filler, "#ab\rc\n"}},
+  };
+  for (const ReaderCase& c : cases) {
+    TempDir dir;
+    write_file(dir.file("lines.cfg"), c.contents);
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(dir.file("lines.cfg").c_str(), "rb"));
+    ASSERT_TRUE(file) << c.name;
+    murve::SettingsLineReader reader(file.get());
+    auto line = std::make_unique<murve::LineBuffer>();
+    std::vector<std::string> lines;
+    while (lines.size() <= c.lines.size() && reader.read_line(*line)) {
+      lines.emplace_back(line->data());
+    }
+    EXPECT_EQ(lines, c.lines) << c.name;
+  }
+}
+
+// The example file restates every byte of the built-in defaults, whatever the image held before.
+TEST(ExampleSettingsFile, RestatesTheDefaults) {
+  const std::string path = MURVECOLOR_SOURCE_DIR "/examples/murve_color.cfg";
+  const std::string text = murve_test::read_file(path);
+  ASSERT_FALSE(text.empty()) << path;
+  for (const char c : text) {
+    EXPECT_TRUE(c == '\n' || (c >= ' ' && c <= '~')) << "not plain ASCII: " << int(c);
+  }
+  for (const std::uint8_t start : {0x00, 0x5a, 0xff}) {
+    murve::ColorImage image;
+    image.bytes.fill(start);
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(murve::load_settings_file(path, image));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(image_of(image), patched_default({})) << "starting from " << int(start);
+  }
+}
+
+}  // namespace
