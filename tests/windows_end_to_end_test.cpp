@@ -1,0 +1,412 @@
+// murvecolor.exe, cross-built for Windows, run under Wine against murvesim on a pseudo-terminal.
+//
+// Each test has a Wine prefix of its own. Making one with wineboot takes seconds, so the first
+// test of a build folder makes a template prefix beside the test program, and every test copies
+// it: the registry files for real, since wineserver rewrites them in place, and the rest of it
+// (hundreds of megabytes of DLLs that Wine only reads) as hard links.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/usage_text.h"
+#include "test_support.h"
+
+namespace murve_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+#ifdef MURVECOLOR_WINDOWS_EXE
+constexpr const char* k_windows_exe = MURVECOLOR_WINDOWS_EXE;
+#else
+constexpr const char* k_windows_exe = "";
+#endif
+
+constexpr const char* k_banner = "murve pro color setting utility v 1.1 2023/1/14\n";
+// Bounds on making the template prefix, on one run of the program and on stopping Wine, which
+// leave the test time to stop Wine before its own time is up.
+constexpr auto k_boot_timeout = std::chrono::seconds(30);
+constexpr auto k_run_timeout = std::chrono::seconds(20);
+constexpr auto k_shutdown_timeout = std::chrono::seconds(5);
+// A run whose device never answers must still end well within this.
+constexpr auto k_silent_run_bound = std::chrono::seconds(10);
+constexpr const char* k_version_file = "murvecolor-wine-version";
+
+struct WineTools {
+  std::string loader;  // wine64
+  std::string server;  // wineserver
+};
+
+std::string find_program(const std::string& name, const std::vector<fs::path>& first_in) {
+  std::vector<fs::path> dirs = first_in;
+  const char* path = std::getenv("PATH");
+  std::istringstream entries(path != nullptr ? path : "");
+  for (std::string dir; std::getline(entries, dir, ':');) {
+    dirs.emplace_back(dir.empty() ? "." : dir);
+  }
+  for (const fs::path& dir : dirs) {
+    const fs::path candidate = dir / name;
+    if (access(candidate.c_str(), X_OK) == 0 && !fs::is_directory(candidate)) {
+      return candidate.string();
+    }
+  }
+  return "";
+}
+
+// Debian keeps wine64 and its wineserver in /usr/lib/wine, off the PATH.
+WineTools find_wine() {
+  WineTools tools;
+  tools.loader = find_program("wine64", {});
+  if (tools.loader.empty()) {
+    tools.loader = find_program("wine64", {"/usr/lib/wine"});
+  }
+  if (!tools.loader.empty()) {
+    tools.server = find_program("wineserver", {fs::path(tools.loader).parent_path()});
+  }
+  return tools;
+}
+
+// The folder of the test program, inside the build folder.
+fs::path build_folder() {
+  return fs::read_symlink("/proc/self/exe").parent_path();
+}
+
+std::vector<std::string> wine_environment(const fs::path& prefix, const fs::path& tmp) {
+  return {
+      "WINEPREFIX=" + prefix.string(),
+      "WINEARCH=win64",
+      "WINEDEBUG=-all",
+      // wineserver keeps its socket under TMPDIR; this one goes with the test's own folder.
+      "TMPDIR=" + tmp.string(),
+      // No menu entries in the home folder, no offer to install Mono or Gecko, no window.
+      "WINEDLLOVERRIDES=winemenubuilder.exe=d;mscoree=d;mshtml=d",
+      "DISPLAY=",
+  };
+}
+
+// Ends every Wine process of the prefix and waits until its wineserver has gone.
+void shut_down_wine(const WineTools& tools, const std::vector<std::string>& environment) {
+  run_process({tools.server, "-k"}, environment, k_shutdown_timeout);
+  run_process({tools.server, "-w"}, environment, k_shutdown_timeout);
+}
+
+// An exclusive lock on a file, held until the object goes.
+class FileLock {
+ public:
+  explicit FileLock(const fs::path& path)
+      : fd_(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    if (fd_ >= 0) {
+      flock(fd_, LOCK_EX);
+    }
+  }
+  ~FileLock() {
+    if (fd_ >= 0) {
+      close(fd_);
+    }
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+// Makes the template prefix unless it is there for this Wine already; call it under the lock.
+std::string make_template(const WineTools& tools, const fs::path& templ) {
+  const ProcessResult version = run_process({tools.loader, "--version"});
+  if (version.exit_status != 0 || version.output.empty()) {
+    return tools.loader + " --version failed";
+  }
+  if (fs::exists(templ / k_version_file) && read_file(templ / k_version_file) == version.output) {
+    return "";
+  }
+  fs::remove_all(templ);
+  TempDir tmp;
+  const std::vector<std::string> environment = wine_environment(templ, tmp.path());
+  const ProcessResult boot =
+      run_process({tools.loader, "wineboot", "--init"}, environment, k_boot_timeout);
+  // What wineboot started finishes its work first; wineserver saves the registry as it goes.
+  run_process({tools.server, "-w"}, environment, k_boot_timeout);
+  shut_down_wine(tools, environment);
+  if (boot.timed_out || !fs::exists(templ / "system.reg") || !fs::exists(templ / "drive_c")) {
+    return "wineboot --init did not make a prefix in " + templ.string();
+  }
+  // It names the wineserver folder under TMPDIR, which goes with `tmp`.
+  fs::remove(templ / "wineserver");
+  write_file(templ / k_version_file, version.output);
+  return "";
+}
+
+void copy_template(const fs::path& templ, const fs::path& prefix) {
+  fs::create_directories(prefix);
+  for (const fs::directory_entry& entry : fs::directory_iterator(templ)) {
+    const fs::path name = entry.path().filename();
+    if (name == "wineserver" || name == k_version_file) {
+      continue;
+    }
+    constexpr auto deep = fs::copy_options::recursive | fs::copy_options::copy_symlinks;
+    if (name == "drive_c") {
+      std::error_code linked;
+      fs::copy(entry.path(), prefix / name, deep | fs::copy_options::create_hard_links, linked);
+      if (!linked) {
+        continue;
+      }
+      fs::remove_all(prefix / name);  // another file system: copy it whole
+    }
+    fs::copy(entry.path(), prefix / name, deep);
+  }
+}
+
+// A Wine prefix of one test, whose COM ports reach the given Unix devices.
+class WinePrefix {
+ public:
+  WinePrefix(const WineTools& tools, const TempDir& dir, const std::map<int, std::string>& ports)
+      : tools_(tools),
+        dir_(dir),
+        path_(build_folder() / "wine-prefixes" / fs::path(dir.path()).filename()),
+        environment_(wine_environment(path_, dir.path())) {
+    {
+      FileLock lock(build_folder() / "wine-prefix-template.lock");
+      error_ = make_template(tools, build_folder() / "wine-prefix-template");
+      if (!error_.empty()) {
+        return;
+      }
+      fs::remove_all(path_);
+      copy_template(build_folder() / "wine-prefix-template", path_);
+    }
+    // "\\.\COMn" opens what dosdevices/comN links to. Wine's mount manager makes those links
+    // anew whenever the prefix starts, before any program runs, from this registry key and then
+    // for the serial ports it finds on the host (/dev/ttyS0 and the like), numbered from 1 up
+    // past the ones the key names: without the key, com5 could go to a port of the host.
+    std::string mapping = "\n[Software\\\\Wine\\\\Ports]\n";
+    for (const auto& [port, device] : ports) {
+      if (device.find_first_of("\\\"") != std::string::npos) {
+        error_ = "can't write " + device + " into the registry";
+        return;
+      }
+      const std::string name = "COM" + std::to_string(port);
+      mapping += "\"" + name + "\"=\"" + device + "\"\n";
+      const fs::path link = path_ / "dosdevices" / ("com" + std::to_string(port));
+      fs::remove(link);
+      fs::create_symlink(device, link);
+    }
+    write_file(path_ / "system.reg", read_file(path_ / "system.reg") + mapping);
+  }
+
+  ~WinePrefix() {
+    shut_down_wine(tools_, environment_);
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+
+  WinePrefix(const WinePrefix&) = delete;
+  WinePrefix& operator=(const WinePrefix&) = delete;
+
+  // Empty when the prefix is ready.
+  const std::string& error() const { return error_; }
+
+  // Whether the prefix has a DOS device of this name ("com16"), once Wine has started in it.
+  bool has_dos_device(const std::string& name) const {
+    return fs::is_symlink(path_ / "dosdevices" / name);
+  }
+
+  // Runs murvecolor.exe in the test's folder with these arguments.
+  ProcessResult run_murvecolor(const std::vector<std::string>& arguments,
+                               const std::vector<std::string>& environment = {}) const {
+    std::vector<std::string> argv = {tools_.loader, k_windows_exe};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> variables = environment_;
+    variables.insert(variables.end(), environment.begin(), environment.end());
+    return run_process(argv, variables, k_run_timeout, dir_.path());
+  }
+
+ private:
+  const WineTools& tools_;
+  const TempDir& dir_;
+  fs::path path_;
+  std::vector<std::string> environment_;
+  std::string error_;
+};
+
+// What a device is left holding after the default image's write commands and the signature.
+std::string default_eeprom() {
+  std::string eeprom(512, '\xff');
+  eeprom[0x80] = '\xaa';
+  eeprom[0x81] = '\x55';
+  for (const std::string& command : k_default_write_commands) {
+    std::istringstream fields(command.substr(std::string("eepromex ").size()));
+    unsigned address = 0;
+    fields >> std::hex >> address;
+    for (unsigned byte = 0; fields >> byte; ++address) {
+      eeprom[address] = static_cast<char>(byte);
+    }
+  }
+  return eeprom;
+}
+
+class WindowsEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (k_windows_exe[0] == '\0') {
+      GTEST_SKIP() << "no murvecolor.exe to run under Wine: configure with "
+                      "-DMURVECOLOR_WINDOWS_EXE=/path/to/murvecolor.exe (test.sh does)";
+    }
+    ASSERT_TRUE(fs::exists(k_windows_exe)) << k_windows_exe << " is not there";
+    tools_ = find_wine();
+    ASSERT_FALSE(tools_.loader.empty())
+        << "no wine64 to run " << k_windows_exe << " with (Debian: apt-get install wine64)";
+    ASSERT_FALSE(tools_.server.empty()) << "no wineserver beside " << tools_.loader;
+  }
+
+  WineTools tools_;
+  TempDir dir_;
+};
+
+struct DeviceCase {
+  const char* name;
+  std::vector<std::string> options;  // murvesim's
+};
+
+void PrintTo(const DeviceCase& device, std::ostream* out) {
+  *out << device.name;
+}
+
+class WindowsCompleteRun : public WindowsEndToEnd,
+                           public ::testing::WithParamInterface<DeviceCase> {};
+
+TEST_P(WindowsCompleteRun, DefaultImageGivesTheNativeOutput) {
+  write_file(dir_.file("empty.cfg"), "");
+  SimulatedDevice device(dir_, GetParam().options);
+  ASSERT_TRUE(device.started());
+  const WinePrefix prefix(tools_, dir_, {{5, device.link_path()}});
+  ASSERT_EQ(prefix.error(), "");
+
+  const ProcessResult windows = prefix.run_murvecolor({"-com", "5", "-config", "empty.cfg"});
+  EXPECT_FALSE(windows.timed_out);
+  EXPECT_EQ(windows.exit_status, 0);
+  EXPECT_EQ(device.eeprom(), default_eeprom());
+  EXPECT_EQ(windows.output.find('\r'), std::string::npos) << "line ends are not bare line feeds";
+  std::string expected_writes;
+  for (const std::string& command : k_default_write_commands) {
+    expected_writes += command;
+  }
+  EXPECT_NE(windows.output.find(expected_writes + "eepromex 80 aa 55\n\nVerify..\n"),
+            std::string::npos)
+      << windows.output;
+
+  // The same device, written again with the same bytes, gives the native build the same dialogue.
+  const ProcessResult native = murve_test::run_murvecolor({"-com", "5", "-config", "empty.cfg"},
+                                                          {device.com5_variable()}, dir_.path());
+  EXPECT_EQ(windows.output, native.output);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wine, WindowsCompleteRun,
+    ::testing::Values(DeviceCase{"PromptDevice", {}},
+                      // Each reply comes well after the command's fixed sleep is over.
+                      DeviceCase{"SlowDevice", {"--delay", "150"}}),
+    [](const ::testing::TestParamInfo<DeviceCase>& info) { return std::string(info.param.name); });
+
+// "\\.\COMn" is the only form of the name that opens ports above 9 on Windows.
+class WindowsPortNumbers : public WindowsEndToEnd, public ::testing::WithParamInterface<int> {};
+
+TEST_P(WindowsPortNumbers, PortIsFoundByItsNumber) {
+  const int port = GetParam();
+  write_file(dir_.file("empty.cfg"), "");
+  SimulatedDevice device(dir_);
+  ASSERT_TRUE(device.started());
+  const WinePrefix prefix(tools_, dir_, {{port, device.link_path()}});
+  ASSERT_EQ(prefix.error(), "");
+
+  const ProcessResult run =
+      prefix.run_murvecolor({"-com", std::to_string(port), "-config", "empty.cfg"});
+  EXPECT_NE(run.output.find("MURVE Pro"), std::string::npos) << run.output;
+  EXPECT_EQ(device.eeprom(), default_eeprom());
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, WindowsPortNumbers, ::testing::Values(1, 9, 10, 16));
+
+TEST_F(WindowsEndToEnd, PortThatDoesNotExistGivesTwoEmptyLines) {
+  write_file(dir_.file("empty.cfg"), "");
+  const WinePrefix prefix(tools_, dir_, {});
+  ASSERT_EQ(prefix.error(), "");
+  // A first run touches no port and lets Wine number the serial ports of the host.
+  ASSERT_EQ(prefix.run_murvecolor({}).exit_status, 0);
+  if (prefix.has_dos_device("com16")) {
+    GTEST_SKIP() << "Wine gives this host a COM16 of its own, which the test won't write to";
+  }
+
+  const ProcessResult run = prefix.run_murvecolor({"-com", "16", "-config", "empty.cfg"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.output, std::string(k_banner) + "\n" + "\n");
+}
+
+// Under Wine, unlike Windows, a port named in the registry opens even when its device is missing
+// (the open reaches the device object that Wine's mount manager made for the port); then every
+// write fails with ERROR_INVALID_FUNCTION, and so the first command does.
+TEST_F(WindowsEndToEnd, PortWhoseDeviceIsMissingFailsTheFirstWrite) {
+  write_file(dir_.file("empty.cfg"), "");
+  const WinePrefix prefix(tools_, dir_, {{5, dir_.file("no-device")}});
+  ASSERT_EQ(prefix.error(), "");
+
+  const ProcessResult run = prefix.run_murvecolor({"-com", "5", "-config", "empty.cfg"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.output, std::string(k_banner) + "write error.\n" + "\n");
+}
+
+TEST_F(WindowsEndToEnd, SilentDeviceIsReportedMissingWithinTheBound) {
+  write_file(dir_.file("empty.cfg"), "");
+  SimulatedDevice device(dir_, {"--silent"});
+  ASSERT_TRUE(device.started());
+  const WinePrefix prefix(tools_, dir_, {{5, device.link_path()}});
+  ASSERT_EQ(prefix.error(), "");
+
+  const ProcessResult run = prefix.run_murvecolor({"-com", "5", "-config", "empty.cfg"});
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_LT(run.elapsed, k_silent_run_bound);
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.output, std::string(k_banner) + "\n" + "MURVE(6183) not found.\n" + "\n");
+}
+
+TEST_F(WindowsEndToEnd, SettingsFileErrorEndsTheRunBeforeThePort) {
+  write_file(dir_.file("bad.cfg"), "x1 00\n");
+  SimulatedDevice device(dir_);
+  ASSERT_TRUE(device.started());
+  const WinePrefix prefix(tools_, dir_, {{5, device.link_path()}});
+  ASSERT_EQ(prefix.error(), "");
+
+  const ProcessResult run = prefix.run_murvecolor({"-com", "5", "-config", "bad.cfg"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.output, std::string(k_banner) + "??? [x1]\n" + "config file error\n");
+  EXPECT_EQ(device.eeprom(), std::string(512, '\xff'));
+}
+
+// Wine's GetConsoleOutputCP() gives the locale's OEM code page (437, or 932 for Japanese) when
+// the program has a console, and 0 when it has none, as here with its output on a pipe; never
+// 65001, so the usage text comes in Shift_JIS, whatever the locale.
+class WindowsUsageText : public WindowsEndToEnd,
+                         public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(WindowsUsageText, IsShiftJisWithoutAConsole) {
+  const WinePrefix prefix(tools_, dir_, {});
+  ASSERT_EQ(prefix.error(), "");
+
+  const ProcessResult run = prefix.run_murvecolor({}, {std::string("LC_ALL=") + GetParam()});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.output, std::string(k_banner) + std::string(murve::usage_text_shift_jis()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, WindowsUsageText, ::testing::Values("C.UTF-8", "ja_JP.UTF-8"));
+
+}  // namespace
+}  // namespace murve_test
