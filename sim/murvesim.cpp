@@ -228,7 +228,7 @@ int serve(const SimOptions& options) {
     return 1;
   }
   const std::string slave_path = ptsname(master_fd);
-  // Held open for the whole session, so that the master never reads a hang-up between clients.
+  // Held open while murvesim runs, so that the master never reads a hang-up between clients.
   const int slave_fd = open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   termios raw{};
   if (slave_fd < 0 || tcgetattr(slave_fd, &raw) != 0) {
