@@ -33,13 +33,21 @@ bool lacks_device_name(const char* reply) {
   return std::strstr(reply, k_device_name) == nullptr;
 }
 
-bool send_and_settle(SerialLink& link, const void* bytes, std::size_t length, int sleep_ms) {
+// One step of the lock-step dialogue: a command, its fixed sleep, and one read of its reply.
+bool send_then_read(SerialLink& link, const void* bytes, std::size_t length, int sleep_ms) {
   if (!link.send_bytes(bytes, length)) {
-    std::printf("write error.\n");
     return false;
   }
   link.sleep_ms(sleep_ms);
   link.read_response();
+  return true;
+}
+
+bool send_and_settle(SerialLink& link, const void* bytes, std::size_t length, int sleep_ms) {
+  if (!send_then_read(link, bytes, length, sleep_ms)) {
+    std::printf("write error.\n");
+    return false;
+  }
   return true;
 }
 
@@ -73,17 +81,25 @@ std::string hex_byte_list(std::span<const std::uint8_t> bytes) {
   return list;
 }
 
-bool identify_device(SerialLink& link) {
+Identification query_identification(SerialLink& link) {
   // The device answers a bare carriage return with its prompt, which is not looked at.
-  if (!send_and_settle(link, k_wake_bytes, sizeof k_wake_bytes, k_identify_sleep_ms)) {
-    return false;
-  }
-  if (!send_and_settle(link, k_identify_bytes, sizeof k_identify_bytes, k_identify_sleep_ms)) {
-    return false;
+  if (!send_then_read(link, k_wake_bytes, sizeof k_wake_bytes, k_identify_sleep_ms) ||
+      !send_then_read(link, k_identify_bytes, sizeof k_identify_bytes, k_identify_sleep_ms)) {
+    return Identification::write_failed;
   }
   link.complete_response(lacks_device_name);
+  return lacks_device_name(link.response()) ? Identification::not_murve
+                                            : Identification::identified;
+}
+
+bool identify_device(SerialLink& link) {
+  const Identification identification = query_identification(link);
+  if (identification == Identification::write_failed) {
+    std::printf("write error.\n");
+    return false;
+  }
   std::printf("%s\n", link.response());
-  if (lacks_device_name(link.response())) {
+  if (identification == Identification::not_murve) {
     std::printf("MURVE(6183) not found.\n");
     return false;
   }

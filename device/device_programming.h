@@ -9,8 +9,14 @@
 
 namespace murve {
 
-// Wakes the console and asks for its banner; prints the banner and gives true when it names
-// "MURVE". Prints "write error." or "MURVE(6183) not found." otherwise.
+enum class Identification { identified, not_murve, write_failed };
+
+// Wakes the console and asks for its banner, printing nothing; the banner is left as the link's
+// reply, and identifies the device when it names "MURVE".
+Identification query_identification(SerialLink& link);
+
+// The same, printing the banner; gives true when it names "MURVE". Prints "write error." or
+// "MURVE(6183) not found." otherwise.
 bool identify_device(SerialLink& link);
 
 // Writes the image in seven "eepromex" commands, echoing each one sent. A failed command ends

@@ -72,7 +72,8 @@ DecodedReply decode_data_reply(const char* text) {
   }
 }
 
-void read_back(SerialLink& link, ReadbackImage& image) {
+ReadBackOutcome read_back_blocks(SerialLink& link, ReadbackImage& image) {
+  ReadBackOutcome outcome;
   std::array<char, 32> command{};
   for (std::size_t block = 0; block < k_read_block_count; ++block) {
     const unsigned address =
@@ -82,8 +83,8 @@ void read_back(SerialLink& link, ReadbackImage& image) {
     // Leftovers of earlier replies would otherwise be taken for the beginning of this one.
     link.discard_input();
     if (!link.send_bytes(command.data(), static_cast<std::size_t>(length))) {
-      std::printf("write error.\n");
-      return;
+      outcome.send_failed = true;
+      return outcome;
     }
     link.sleep_ms(k_read_sleep_ms);
     link.read_response();
@@ -95,7 +96,15 @@ void read_back(SerialLink& link, ReadbackImage& image) {
     const DecodedReply decoded = decode_data_reply(data);
     if (decoded.pair_count == k_read_block_size) {
       std::memcpy(image.data() + address, decoded.bytes.data(), k_read_block_size);
+      ++outcome.blocks_accepted;
     }
+  }
+  return outcome;
+}
+
+void read_back(SerialLink& link, ReadbackImage& image) {
+  if (read_back_blocks(link, image).send_failed) {
+    std::printf("write error.\n");
   }
 }
 

@@ -34,7 +34,16 @@ const char* find_data_marker(const char* reply);
 // of a pair is the high four bits.
 DecodedReply decode_data_reply(const char* text);
 
-// Reads 0x080-0x15F back, 32 bytes a command; a block whose reply is not accepted stays zero.
+struct ReadBackOutcome {
+  std::size_t blocks_accepted = 0;
+  bool send_failed = false;  // a read command could not be sent; no later block was asked for
+};
+
+// Reads 0x080-0x15F back, 32 bytes a command, printing nothing; a block whose reply is not
+// accepted stays zero.
+ReadBackOutcome read_back_blocks(SerialLink& link, ReadbackImage& image);
+
+// The same, printing "write error." when a read command could not be sent.
 void read_back(SerialLink& link, ReadbackImage& image);
 
 // Prints "Verify.." and the fourteen hex-and-text lines of 0x080-0x15F.
