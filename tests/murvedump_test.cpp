@@ -1,0 +1,195 @@
+// murvedump: the backup file it writes, and the program end to end against murvesim.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dump/device_backup.h"
+#include "settings/settings_file.h"
+#include "test_support.h"
+
+namespace murve_test {
+namespace {
+
+std::string random_bytes(std::size_t count, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(count, '\0');
+  for (char& byte : bytes) {
+    byte = static_cast<char>(generator() & 0xff);
+  }
+  return bytes;
+}
+
+// The image that reading a backup of `device` gives: the device's bytes with 00 in every fill
+// byte of tables 2608 and 2151.
+murve::ColorImage as_written_back(const murve::ColorImage& device) {
+  murve::ColorImage image = device;
+  for (std::size_t k = murve::k_table2608_offset; k < murve::k_spec_offset; k += 4) {
+    image.bytes[k + 3] = 0x00;
+  }
+  return image;
+}
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+TEST(BackupFile, ReadsBackToTheSameBytesAndNotesWhatItCannotRestate) {
+  struct Case {
+    const char* name;
+    unsigned seed;
+    bool zero_fill_bytes;
+    std::array<std::uint8_t, 2> signature;
+  };
+  const std::vector<Case> cases = {
+      {"random, programmed", 1, true, {0xaa, 0x55}},
+      {"random fill bytes", 2, false, {0xaa, 0x55}},
+      {"never programmed", 3, true, {0xff, 0xff}},
+      {"signature half right", 4, true, {0xaa, 0x56}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    murve::DeviceBackup backup;
+    const std::string bytes = random_bytes(murve::k_color_image_size, c.seed);
+    std::copy(bytes.begin(), bytes.end(), backup.image.bytes.begin());
+    if (c.zero_fill_bytes) {
+      backup.image = as_written_back(backup.image);
+    }
+    backup.signature = c.signature;
+    const std::string text = murve::format_backup_file(backup, 7, 0);
+    EXPECT_EQ(text.rfind("# MURVE Pro colour settings, read by murvedump from COM7 on "
+                         "1970-01-01 00:00:00 UTC.\n",
+                         0),
+              0u);
+    const bool programmed = c.signature[0] == 0xaa && c.signature[1] == 0x55;
+    EXPECT_EQ(count_of(text, "not aa 55"), programmed ? 0u : 1u);
+    std::size_t nonzero_fills = 0;
+    for (std::size_t k = murve::k_table2608_offset; k < murve::k_spec_offset; k += 4) {
+      nonzero_fills += backup.image.bytes[k + 3] != 0 ? 1 : 0;
+    }
+    EXPECT_EQ(count_of(text, "at its fill byte"), nonzero_fills);
+
+    TempDir dir;
+    write_file(dir.file("backup.cfg"), text);
+    murve::ColorImage read;
+    murve::build_default_image(read);
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(murve::load_settings_file(dir.file("backup.cfg"), read));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(read.bytes, as_written_back(backup.image).bytes);
+  }
+}
+
+struct DumpRun {
+  TempDir dir;
+  std::unique_ptr<SimulatedDevice> device;
+  ProcessResult run;
+
+  DumpRun(const std::string& eeprom, const std::vector<std::string>& sim_options,
+          const std::vector<std::string>& dump_arguments) {
+    write_file(dir.file("eeprom.bin"), eeprom);
+    device = std::make_unique<SimulatedDevice>(dir, sim_options);
+    if (!device->started()) {
+      return;
+    }
+    std::vector<std::string> argv = {MURVEDUMP_EXE, "-com", "5"};
+    for (const std::string& argument : dump_arguments) {
+      argv.push_back(argument == "BACKUP" ? dir.file("backup.cfg") : argument);
+    }
+    run = run_process(argv, {device->com5_variable()}, std::chrono::seconds(20));
+  }
+};
+
+TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
+  const std::string original = random_bytes(512, 42);
+  DumpRun dump(original, {}, {"-o", "BACKUP"});
+  ASSERT_TRUE(dump.device->started());
+  EXPECT_EQ(dump.run.exit_status, 0);
+  EXPECT_EQ(dump.run.output, "");
+  // Reading changes nothing on the device.
+  EXPECT_EQ(dump.device->eeprom(), original);
+  const std::string backup = read_file(dump.dir.file("backup.cfg"));
+
+  TempDir fresh;
+  write_file(fresh.file("backup.cfg"), backup);
+  SimulatedDevice restored(fresh);
+  ASSERT_TRUE(restored.started());
+  const ProcessResult write_back = run_murvecolor(
+      {"-com", "5", "-config", fresh.file("backup.cfg")}, {restored.com5_variable()});
+  EXPECT_NE(write_back.output.find("Verify..\n"), std::string::npos) << write_back.output;
+  const std::string eeprom = restored.eeprom();
+  for (std::size_t address = 0x82; address < 0x152; ++address) {
+    const bool fill_byte = address >= 0xc2 && address < 0x122 && (address - 0xc2) % 4 == 3;
+    EXPECT_EQ(eeprom[address], fill_byte ? '\0' : original[address]) << std::hex << address;
+  }
+
+  // The same backup on standard output, but for the time in its first line.
+  DumpRun to_stdout(original, {}, {});
+  EXPECT_EQ(to_stdout.run.exit_status, 0);
+  EXPECT_EQ(to_stdout.run.output.substr(to_stdout.run.output.find('\n')),
+            backup.substr(backup.find('\n')));
+}
+
+TEST(Murvedump, WritesNothingUnlessEveryBlockWasRead) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> sim_options;
+  };
+  const std::vector<Case> cases = {
+      {"silent device", {"--silent"}},
+      {"not a MURVE", {"--no-murve"}},
+      {"upper-case read replies", {"--upper-hex"}},
+      {"hang-up during the read-back", {"--hangup-after", "5"}},
+  };
+  for (const Case& c : cases) {
+    for (const bool to_file : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (to_file ? " to a file" : " to standard output"));
+      TempDir dir;
+      write_file(dir.file("backup.cfg"), "# an older backup\nc0 01\n");
+      DumpRun dump(random_bytes(512, 7), c.sim_options,
+                   to_file ? std::vector<std::string>{"-o", dir.file("backup.cfg")}
+                           : std::vector<std::string>{});
+      ASSERT_TRUE(dump.device->started());
+      EXPECT_FALSE(dump.run.timed_out);
+      EXPECT_EQ(dump.run.exit_status, 1);
+      EXPECT_EQ(dump.run.output, "");
+      EXPECT_EQ(read_file(dir.file("backup.cfg")), "# an older backup\nc0 01\n");
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                              std::filesystem::directory_iterator()),
+                1);
+    }
+  }
+}
+
+TEST(Murvedump, BadCommandLineGivesUsageAndStatusTwo) {
+  const std::vector<std::vector<std::string>> command_lines = {
+      {},
+      {"-com"},
+      {"-com", "0"},
+      {"-com", "17"},
+      {"-com", "5", "-o"},
+      {"-com", "5", "-o", ""},
+      {"-com", "5", "-x"},
+      {"-COM", "5"},
+  };
+  for (const auto& arguments : command_lines) {
+    std::vector<std::string> argv = {MURVEDUMP_EXE};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const ProcessResult run = run_process(argv);
+    EXPECT_EQ(run.exit_status, 2) << testing::PrintToString(arguments);
+    EXPECT_EQ(run.output, "");
+  }
+  const ProcessResult help = run_process({MURVEDUMP_EXE, "--help"});
+  EXPECT_EQ(help.exit_status, 0);
+  EXPECT_EQ(help.output.rfind("usage: murvedump -com N [-o FILE]\n", 0), 0u);
+}
+
+}  // namespace
+}  // namespace murve_test
