@@ -9,20 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// "ff 3f 00" -> {0xff, 0x3f, 0x00}
-Bytes hex_bytes(const std::string& text) {
-  Bytes bytes;
-  unsigned value = 0;
-  int used = 0;
-  for (const char* p = text.c_str(); std::sscanf(p, "%2x%n", &value, &used) == 1; p += used) {
-    bytes.push_back(static_cast<std::uint8_t>(value));
-  }
-  return bytes;
-}
+using murve_test::hex_bytes;
 
 Bytes repeated(const std::string& entry, int count) {
   Bytes bytes;

@@ -29,16 +29,7 @@ constexpr std::size_t k_spec = 160;
 const std::string k_bom = "\xef\xbb\xbf";  // a UTF-8 byte-order mark
 const std::string k_eof = "\x1a";          // ends a file read in text mode
 
-// "ff 3f 00" -> {0xff, 0x3f, 0x00}
-Bytes hex_bytes(const std::string& text) {
-  Bytes bytes;
-  unsigned value = 0;
-  int used = 0;
-  for (const char* p = text.c_str(); std::sscanf(p, "%2x%n", &value, &used) == 1; p += used) {
-    bytes.push_back(static_cast<std::uint8_t>(value));
-  }
-  return bytes;
-}
+using murve_test::hex_bytes;
 
 // " 01 02 ... nn" for the values first..last, in hex.
 std::string value_list(int first, int last) {

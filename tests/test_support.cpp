@@ -33,6 +33,16 @@ const std::vector<std::string> k_default_write_commands = {
     "eepromex 142 ff 00 ff ff ff ff 00 ff ff 00 ff ff 00 ff ff 00\n",
 };
 
+std::vector<std::uint8_t> hex_bytes(const std::string& text) {
+  std::vector<std::uint8_t> bytes;
+  unsigned value = 0;
+  int used = 0;
+  for (const char* p = text.c_str(); std::sscanf(p, "%2x%n", &value, &used) == 1; p += used) {
+    bytes.push_back(static_cast<std::uint8_t>(value));
+  }
+  return bytes;
+}
+
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;

@@ -7,6 +7,9 @@
 
 namespace murve_test {
 
+// "ff 3f 00" -> {0xff, 0x3f, 0x00}
+std::vector<std::uint8_t> hex_bytes(const std::string& text);
+
 // Reads and writes whole files as bytes.
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
