@@ -39,6 +39,17 @@ void restore_port_on_signal(int signal_number) {
   std::raise(signal_number);
 }
 
+// Root's open gets past another program's TIOCEXCL; that program still holds the port.
+bool held_exclusively(int fd) {
+#ifdef TIOCGEXCL
+  int exclusive = 0;
+  return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+#else
+  static_cast<void>(fd);
+  return false;
+#endif
+}
+
 class PosixSerialLink final : public SerialLink {
  public:
   PosixSerialLink(int fd, const termios& saved) : fd_(fd), saved_termios_(saved) {
@@ -192,9 +203,13 @@ std::unique_ptr<SerialLink> open_port(int port_number) {
   if (fd < 0) {
     return nullptr;
   }
-  termios saved{};
   // flock keeps out programs that cooperate; TIOCEXCL keeps out every further open but root's.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || tcgetattr(fd, &saved) != 0) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || held_exclusively(fd) || ioctl(fd, TIOCEXCL) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  termios saved{};
+  if (tcgetattr(fd, &saved) != 0) {
     ioctl(fd, TIOCNXCL);
     close(fd);
     return nullptr;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -141,11 +142,19 @@ TEST(EndToEnd, PortThatCannotBeOpenedGivesTwoEmptyLines) {
   const int holder = open(held.link_path().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(holder, 0);
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  // A program that takes the tty with TIOCEXCL alone, which root's open would get past.
+  TempDir other_dir;
+  SimulatedDevice exclusive(other_dir);
+  ASSERT_TRUE(exclusive.started());
+  const int exclusive_holder = open(exclusive.link_path().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(exclusive_holder, 0);
+  ASSERT_EQ(ioctl(exclusive_holder, TIOCEXCL), 0);
   const std::vector<std::pair<const char*, std::string>> ports = {
       {"absent", dir.file("no-such-port")},
       {"not a tty", "/dev/null"},
       {"a plain file", dir.file("plain-file")},
-      {"held by another program", held.link_path()},
+      {"locked by another program", held.link_path()},
+      {"held exclusively by another program", exclusive.link_path()},
   };
   for (const auto& [name, path] : ports) {
     SCOPED_TRACE(name);
@@ -154,8 +163,14 @@ TEST(EndToEnd, PortThatCannotBeOpenedGivesTwoEmptyLines) {
     EXPECT_EQ(run.output, std::string(k_banner) + "\n\n");
     EXPECT_EQ(run.exit_status, 0);
   }
+  // The failed attempt left the other program's hold as it was.
+  int still_exclusive = 0;
+  EXPECT_EQ(ioctl(exclusive_holder, TIOCGEXCL, &still_exclusive), 0);
+  EXPECT_EQ(still_exclusive, 1);
+  close(exclusive_holder);
   close(holder);
   EXPECT_EQ(held.received(), "");
+  EXPECT_EQ(exclusive.received(), "");
 }
 
 TEST(EndToEnd, PortNumberPicksItsOwnVariable) {
