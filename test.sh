@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need (as root, with apt-get), then configures, builds and
-# runs every test: the native ones, and murvecolor.exe cross-built and run under Wine.
+# runs every test: the native ones (the manual pages and the Debian package among them), and
+# murvecolor.exe cross-built and run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 
 tools/ensure-packages cmake g++ ninja-build libgtest-dev
+# Rendering the manual pages, and building the Debian package (dpkg-shlibdeps needs file).
+tools/ensure-packages groff-base man-db dpkg-dev file
 tools/ensure-packages g++-mingw-w64-x86-64-posix wine64
 
 # Debian keeps wine64 in /usr/lib/wine, off the PATH.

@@ -21,6 +21,11 @@
 
 #include "sim/murve_device.h"
 
+// The version is set once, by project() in CMakeLists.txt.
+#ifndef MURVECOLOR_VERSION
+#error "MURVECOLOR_VERSION is defined by the build"
+#endif
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -49,6 +54,7 @@ void request_stop(int) {
 
 constexpr const char* k_usage =
     "usage: murvesim --link PATH [options]\n"
+    "       murvesim --help | --version\n"
     "  --link PATH        make PATH a symbolic link to the simulated port\n"
     "  --com N            the COM number to suggest in the command line printed (default 5)\n"
     "  --eeprom FILE      load the 512-byte EEPROM from FILE (erased to ff when it is absent)\n"
@@ -64,7 +70,9 @@ constexpr const char* k_usage =
     "  --echo             echo every received character\n"
     "  --nul              begin every answer with a NUL byte\n"
     "  --flood N          send N filler bytes after the help banner\n"
-    "  --hangup-after N   hang up when command N+1 arrives, unanswered\n";
+    "  --hangup-after N   hang up when command N+1 arrives, unanswered\n"
+    "  --help             print this text and exit\n"
+    "  --version          print the version and exit\n";
 
 bool parse_number(const char* text, long& value) {
   char* end = nullptr;
@@ -89,6 +97,10 @@ std::optional<SimOptions> parse_options(int argc, char** argv) {
     long value = 0;
     if (option == "--help" || option == "-h") {
       std::printf("%s", k_usage);
+      std::exit(0);
+    }
+    if (option == "--version") {
+      std::printf("murvesim (murvecolor) %s\n", MURVECOLOR_VERSION);
       std::exit(0);
     }
     if (option == "--link" && has_value) {
