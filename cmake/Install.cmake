@@ -1,7 +1,7 @@
 # What `cmake --install` puts where, in the GNU layout under CMAKE_INSTALL_PREFIX; the Debian
 # package carries the same files under /usr. The manual pages install from man/CMakeLists.txt.
 
-install(TARGETS murvecolor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS murvecolor murvedump RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET murvesim)
   install(TARGETS murvesim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
