@@ -487,7 +487,8 @@ TEST(EndToEnd, SignalsGiveThePortBackBeforeTheToolDies) {
       {"during the read-back", {"--stall-after", "11"}, commands.find("eepromex read c0")},
   };
   for (const Phase& phase : phases) {
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    // SIGPIPE is what a run gets whose output goes to a reader that has gone (| head).
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
       SCOPED_TRACE(std::string(phase.name) + ", signal " + std::to_string(signal_number));
       TempDir dir;
       write_file(dir.file("settings.cfg"), "");
