@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need (as root, with apt-get), then configures, builds and
-# runs every test: the native ones (the manual pages and the Debian package among them), and
-# murvecolor.exe cross-built and run under Wine.
+# runs every test: the native ones (the manual pages and the Debian package among them),
+# murvecolor.exe cross-built and run under Wine, and the hardening stages (the suite again under
+# AddressSanitizer and UBSan, the end-to-end tests with murvecolor under valgrind, each fuzz
+# target for a while). The last line sums up every stage.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -9,6 +11,7 @@ tools/ensure-packages cmake g++ ninja-build libgtest-dev
 # Rendering the manual pages, and building the Debian package (dpkg-shlibdeps needs file).
 tools/ensure-packages groff-base man-db dpkg-dev file
 tools/ensure-packages g++-mingw-w64-x86-64-posix wine64
+tools/ensure-packages clang libclang-rt-14-dev valgrind
 
 # Debian keeps wine64 in /usr/lib/wine, off the PATH.
 have_cross_compiler() { command -v x86_64-w64-mingw32-g++-posix >/dev/null; }
@@ -28,4 +31,68 @@ fi
 
 cmake -S . -B build -G Ninja -DMURVECOLOR_WERROR=ON -DMURVECOLOR_WINDOWS_EXE="$windows_exe"
 cmake --build build
-ctest --test-dir build --output-on-failure -j2
+
+# --- Stages, each counted from its closing line ("... tests failed out of N" or "N passed,
+# N failed"); a stage that fails without one counts as one failure.
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+passed=0
+failed=0
+stage() {
+  local name=$1 status=0 line total failures
+  shift
+  echo "test.sh: stage $name"
+  "$@" 2>&1 | tee "$logs/$name.log" || status=$?
+  if line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+$' "$logs/$name.log" |
+    tail -1); then
+    total=${line##* out of }
+    failures=$(sed -E 's/.*, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  elif line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$logs/$name.log" | tail -1); then
+    failures=${line##*, }
+    failures=${failures% failed}
+    total=$((${line%% passed*} + failures))
+  else
+    total=1
+    failures=1
+  fi
+  if [ "$status" -ne 0 ] && [ "$failures" -eq 0 ]; then
+    failures=1
+  fi
+  passed=$((passed + total - failures))
+  failed=$((failed + failures))
+}
+
+stage native ctest --test-dir build --output-on-failure -j2
+
+# --- Hardening. The sanitizer build is clang's when there is one, so that it has the fuzz
+# targets too; the Windows tests there would only run the same murvecolor.exe again.
+if command -v clang++ >/dev/null; then
+  sanitizer_compiler=clang++
+else
+  sanitizer_compiler=g++
+  echo "test.sh: no clang; the sanitizer build has no fuzz targets"
+fi
+sanitizer_build() {
+  cmake -S . -B build-asan -G Ninja -DCMAKE_CXX_COMPILER="$sanitizer_compiler" \
+    -DMURVECOLOR_WERROR=ON -DMURVECOLOR_SANITIZE=ON -DMURVECOLOR_FUZZ=ON &&
+    cmake --build build-asan &&
+    ctest --test-dir build-asan --output-on-failure -j2 -E '^(Wine/)?Windows'
+}
+stage sanitizers sanitizer_build
+
+if command -v valgrind >/dev/null; then
+  stage valgrind env MURVECOLOR_TEST_WRAPPER="valgrind --error-exitcode=99 --leak-check=full \
+--errors-for-leak-kinds=definite -q" ctest --test-dir build --output-on-failure -j2 \
+    -R '^(Faults/)?EndToEnd|^FoundationOutput'
+else
+  echo "test.sh: no valgrind"
+  failed=$((failed + 1))
+fi
+
+if [ "$sanitizer_compiler" = clang++ ]; then
+  stage fuzz tools/run-fuzzers build-asan "${MURVECOLOR_FUZZ_SECONDS:-60}"
+fi
+
+echo "test.sh: native, sanitizer, valgrind and fuzz stages together:"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -21,7 +21,9 @@ constexpr int k_write_stall_timeout_ms = 1000;
 // How often to look whether the bytes written have left the port.
 constexpr long k_drain_poll_ns = 1000000L;
 
-constexpr std::array<int, 3> k_restoring_signals = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE too: output to a reader that has gone (| head) would otherwise end the run with the
+// port left raw and held exclusively.
+constexpr std::array<int, 4> k_restoring_signals = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 // What a signal handler needs to give the port back; one port is open at a time.
 volatile std::sig_atomic_t g_open_fd = -1;

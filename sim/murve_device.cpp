@@ -1,5 +1,6 @@
 #include "sim/murve_device.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <vector>
@@ -58,6 +59,14 @@ std::string help_banner(bool names_murve) {
   return banner;
 }
 
+std::string filler(std::size_t size) {
+  std::string text;
+  for (std::size_t i = 0; i < size; ++i) {
+    text += i % 64 == 63 ? '\n' : '.';
+  }
+  return text;
+}
+
 MurveConsole::MurveConsole(const ConsoleQuirks& quirks) : quirks_(quirks) {
   eeprom_.fill(0xff);
 }
@@ -83,17 +92,27 @@ std::string MurveConsole::receive(char byte) {
   return sent;
 }
 
-std::string MurveConsole::reply(std::string text) const {
+std::string MurveConsole::reply(std::string text, bool sized) const {
   text += k_prompt;
   std::string out;
-  if (quirks_.nul_in_replies) {
-    out += '\0';
-  }
   for (char c : text) {
     if (c == '\n' && quirks_.crlf) {
       out += '\r';
     }
     out += c;
+  }
+  if (sized && quirks_.reply_size > out.size()) {
+    out.insert(0, filler(quirks_.reply_size - out.size()));
+  }
+  if (quirks_.nul_in_replies) {
+    out.insert(std::min(quirks_.nul_after, out.size()), 1, '\0');
+  }
+  if (quirks_.garbage) {
+    std::string noise;
+    for (int value = 1; value <= 0xff; ++value) {
+      noise += static_cast<char>(value);
+    }
+    out = noise + out + '\0';
   }
   return out;
 }
@@ -104,15 +123,12 @@ std::string MurveConsole::handle_line(std::string_view line) {
     return reply("\n");
   }
   if (words.size() == 1 && words[0] == "h") {
-    std::string banner = help_banner(quirks_.banner_names_murve);
-    for (std::size_t i = 0; i < quirks_.flood_bytes; ++i) {
-      banner += i % 64 == 63 ? '\n' : '.';
-    }
-    return reply(banner);
+    return reply(help_banner(quirks_.banner_names_murve) + filler(quirks_.flood_bytes), true);
   }
   if (words[0] == "eepromex") {
     const std::size_t arguments_start = line.find("eepromex") + 8;
-    return reply(handle_eepromex(line.substr(arguments_start)));
+    const bool read = words.size() > 1 && words[1] == "read";
+    return reply(handle_eepromex(line.substr(arguments_start)), read);
   }
   return reply("unknown command [" + std::string(line) + "]\n");
 }

@@ -19,8 +19,11 @@ struct ConsoleQuirks {
   bool upper_hex = false;          // read replies in upper-case hex
   bool banner_names_murve = true;  // the help banner says "MURVE Pro"
   bool echo = false;               // echo every received character, as a console with echo on
-  bool nul_in_replies = false;     // begin every reply with a NUL byte
+  bool nul_in_replies = false;     // put a NUL byte into every reply...
+  std::size_t nul_after = 0;       // ...after this many of its bytes (0: at its start)
   std::size_t flood_bytes = 0;     // filler sent after the help banner
+  std::size_t reply_size = 0;      // pad the help and read replies to this size, filler first
+  bool garbage = false;            // wrap every reply in bytes 01-ff before it and 00 after it
 };
 
 // The console of a MURVE Pro: it takes the bytes the host sends and gives the bytes it answers.
@@ -43,7 +46,7 @@ class MurveConsole {
 
  private:
   std::string handle_line(std::string_view line);
-  std::string reply(std::string text) const;
+  std::string reply(std::string text, bool sized = false) const;
   std::string handle_eepromex(std::string_view arguments);
 
   ConsoleQuirks quirks_;
@@ -56,5 +59,8 @@ class MurveConsole {
 
 // The console's help banner; names "MURVE Pro" unless told not to.
 std::string help_banner(bool names_murve);
+
+// `size` bytes of filler: full stops in lines of 64.
+std::string filler(std::size_t size);
 
 }  // namespace murvesim

@@ -43,6 +43,8 @@ struct SimOptions {
   int split_ms = -1;
   long baud = 0;
   long hangup_after = -1;
+  long stall_after = -1;
+  long stall_for_ms = -1;  // -1: for good
   murvesim::ConsoleQuirks quirks;
 };
 
@@ -69,8 +71,13 @@ constexpr const char* k_usage =
     "  --no-murve         leave \"MURVE\" out of the help banner\n"
     "  --echo             echo every received character\n"
     "  --nul              begin every answer with a NUL byte\n"
+    "  --nul-after N      put a NUL byte after the first N bytes of every answer\n"
     "  --flood N          send N filler bytes after the help banner\n"
+    "  --reply-size N     pad the answers to h and to reads to N bytes, filler first\n"
+    "  --garbage          send the byte values 01-ff before every answer and 00 after it\n"
     "  --hangup-after N   hang up when command N+1 arrives, unanswered\n"
+    "  --stall-after N    when command N+1 arrives, stop reading and answering...\n"
+    "  --stall-for MS     ...for MS milliseconds, then go on (default: for good)\n"
     "  --help             print this text and exit\n"
     "  --version          print the version and exit\n";
 
@@ -119,8 +126,19 @@ std::optional<SimOptions> parse_options(int argc, char** argv) {
       options.baud = value;
     } else if (option == "--flood" && take_number(value)) {
       options.quirks.flood_bytes = static_cast<std::size_t>(value);
+    } else if (option == "--reply-size" && take_number(value)) {
+      options.quirks.reply_size = static_cast<std::size_t>(value);
+    } else if (option == "--nul-after" && take_number(value)) {
+      options.quirks.nul_in_replies = true;
+      options.quirks.nul_after = static_cast<std::size_t>(value);
     } else if (option == "--hangup-after" && take_number(value)) {
       options.hangup_after = value;
+    } else if (option == "--stall-after" && take_number(value)) {
+      options.stall_after = value;
+    } else if (option == "--stall-for" && take_number(value)) {
+      options.stall_for_ms = value;
+    } else if (option == "--garbage") {
+      options.quirks.garbage = true;
     } else if (option == "--silent") {
       options.silent = true;
     } else if (option == "--crlf") {
@@ -227,6 +245,15 @@ class Line {
   Clock::time_point next_byte_at_ = Clock::now();
 };
 
+// Neither reads nor answers for `milliseconds` (for good when negative), but still stops on
+// request.
+void stall(long milliseconds) {
+  const auto until = Clock::now() + std::chrono::milliseconds(milliseconds);
+  while (g_stop_requested == 0 && (milliseconds < 0 || Clock::now() < until)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
 int serve(const SimOptions& options) {
   murvesim::MurveConsole console(options.quirks);
   if (!options.eeprom_path.empty() && !load_eeprom(options.eeprom_path, console.eeprom())) {
@@ -275,6 +302,7 @@ int serve(const SimOptions& options) {
   Line line(master_fd, options);
   std::size_t writes_saved = 0;
   bool hung_up = false;
+  bool stalled = false;
   std::array<char, 4096> received{};
   while (g_stop_requested == 0 && !hung_up) {
     pollfd ready{master_fd, POLLIN, 0};
@@ -298,6 +326,11 @@ int serve(const SimOptions& options) {
           console.commands_handled() > static_cast<std::size_t>(options.hangup_after)) {
         hung_up = true;
         break;
+      }
+      if (options.stall_after >= 0 && !stalled &&
+          console.commands_handled() > static_cast<std::size_t>(options.stall_after)) {
+        stalled = true;
+        stall(options.stall_for_ms);
       }
       if (!options.eeprom_path.empty() && console.writes_stored() != writes_saved) {
         save_eeprom(options.eeprom_path, console.eeprom());

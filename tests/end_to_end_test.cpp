@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstring>
+#include <ostream>
 #include <sstream>
 
 #include "device/readback.h"
@@ -38,13 +41,18 @@ std::string read_commands() {
          "eepromex read 100\neepromex read 120\neepromex read 140\n";
 }
 
-// The listing the tool prints when the blocks in `accepted` were read back from `eeprom`.
-std::string expected_listing(const std::string& eeprom, std::vector<int> accepted) {
+// The listing the tool prints when block i of the read-back holds what `shown[i]` says: a digit
+// names the EEPROM block read back there, '-' a block that lists as zeros.
+std::string expected_listing(const std::string& eeprom, const std::string& shown) {
   murve::ReadbackImage image{};
-  for (int block : accepted) {
-    const std::size_t first = 0x80 + 32 * static_cast<std::size_t>(block);
-    std::copy(eeprom.begin() + static_cast<std::ptrdiff_t>(first),
-              eeprom.begin() + static_cast<std::ptrdiff_t>(first + 32), image.begin() + first);
+  for (std::size_t block = 0; block < shown.size(); ++block) {
+    if (shown[block] == '-') {
+      continue;
+    }
+    const std::size_t from = 0x80 + 32 * static_cast<std::size_t>(shown[block] - '0');
+    std::copy(eeprom.begin() + static_cast<std::ptrdiff_t>(from),
+              eeprom.begin() + static_cast<std::ptrdiff_t>(from + 32),
+              image.begin() + static_cast<std::ptrdiff_t>(0x80 + 32 * block));
   }
   CaptureStdout();
   murve::print_verify_listing(image);
@@ -86,25 +94,108 @@ bool holds_only_echoed_bytes(const std::string& eeprom, const std::string& outpu
   return eeprom.size() == 512;
 }
 
+std::string all_commands() {
+  return "\rh\r" + default_writes() + k_signature + read_commands();
+}
+
 struct RunAgainst {
   TempDir dir;
   std::unique_ptr<SimulatedDevice> device;
   ProcessResult run;
 
-  explicit RunAgainst(const std::vector<std::string>& sim_options, const std::string& settings = "",
-                      std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+  explicit RunAgainst(const std::vector<std::string>& sim_options,
+                      const std::string& settings = "") {
     write_file(dir.file("settings.cfg"), settings);
     device = std::make_unique<SimulatedDevice>(dir, sim_options);
     if (!device->started()) {
       return;
     }
-    run = run_process({MURVECOLOR_EXE, "-com", "5", "-config", dir.file("settings.cfg")},
-                      {device->com5_variable()}, timeout);
+    run = run_process(murvecolor_command({"-com", "5", "-config", dir.file("settings.cfg")}),
+                      {device->com5_variable()}, run_bound(std::chrono::seconds(20)));
   }
 };
 
 std::string identify_reply() {
   return murvesim::help_banner(true) + "> ";
+}
+
+// A line mode a user might have left the port in. With `echo` a tty in it would send every
+// byte the device sends straight back to it.
+termios cooked_mode(int observer, bool echo) {
+  termios mode{};
+  tcgetattr(observer, &mode);
+  mode.c_iflag = ICRNL | IXON;
+  mode.c_oflag = OPOST | ONLCR;
+  mode.c_lflag = echo ? ICANON | ECHO | ECHOE | ISIG : ICANON;
+  mode.c_cflag = CS8 | CREAD | CRTSCTS | HUPCL;
+  cfsetispeed(&mode, B19200);
+  cfsetospeed(&mode, B19200);
+  return mode;
+}
+
+// Holds the device's port open beside the tool, in a mode of its own, to see what the tool
+// leaves behind on it.
+class PortObserver {
+ public:
+  explicit PortObserver(const std::string& path, bool echo = false)
+      : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+    const termios mode = cooked_mode(fd_, echo);
+    if (fd_ < 0 || tcsetattr(fd_, TCSANOW, &mode) != 0 || tcgetattr(fd_, &before_) != 0) {
+      close_fd();
+    }
+  }
+  ~PortObserver() { close_fd(); }
+  PortObserver(const PortObserver&) = delete;
+  PortObserver& operator=(const PortObserver&) = delete;
+
+  bool ready() const { return fd_ >= 0; }
+
+  // Whether the port has the mode it had before the run, and is no longer held exclusively.
+  testing::AssertionResult given_back() const {
+    termios after{};
+    int exclusive = 1;
+    if (tcgetattr(fd_, &after) != 0 || ioctl(fd_, TIOCGEXCL, &exclusive) != 0) {
+      return testing::AssertionFailure() << "the port can't be asked: " << std::strerror(errno);
+    }
+    if (after.c_iflag != before_.c_iflag || after.c_oflag != before_.c_oflag ||
+        after.c_cflag != before_.c_cflag || after.c_lflag != before_.c_lflag ||
+        cfgetospeed(&after) != cfgetospeed(&before_) ||
+        std::memcmp(after.c_cc, before_.c_cc, sizeof after.c_cc) != 0) {
+      return testing::AssertionFailure() << "the line mode was not given back";
+    }
+    if (exclusive != 0) {
+      return testing::AssertionFailure() << "the port is still held exclusively";
+    }
+    return testing::AssertionSuccess();
+  }
+
+ private:
+  void close_fd() {
+    if (fd_ >= 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+
+  int fd_;
+  termios before_{};
+};
+
+// Whether `output` is `expected` with its "{any}", if it has one, standing for any text.
+testing::AssertionResult output_matches(const std::string& output, const std::string& expected) {
+  const std::size_t any = expected.find("{any}");
+  const std::string head = expected.substr(0, any);
+  const std::string tail = any == std::string::npos ? "" : expected.substr(any + 5);
+  const bool matches = any == std::string::npos ? output == expected
+                                                : output.size() >= head.size() + tail.size() &&
+                                                      output.compare(0, head.size(), head) == 0 &&
+                                                      output.compare(output.size() - tail.size(),
+                                                                     tail.size(), tail) == 0;
+  if (matches) {
+    return testing::AssertionSuccess();
+  }
+  return testing::AssertionFailure()
+         << "output:\n[" << output << "]\nexpected:\n[" << expected << "]";
 }
 
 TEST(EndToEnd, CompleteRunWithTheDefaultImage) {
@@ -113,16 +204,17 @@ TEST(EndToEnd, CompleteRunWithTheDefaultImage) {
   EXPECT_EQ(r.run.exit_status, 0);
   const std::string eeprom = r.device->eeprom();
   EXPECT_EQ(r.run.output, k_banner + identify_reply() + "\n" + default_writes() + k_signature +
-                              "\n" + expected_listing(eeprom, {0, 1, 2, 3, 4, 5, 6}) + "\n");
+                              "\n" + expected_listing(eeprom, "0123456") + "\n");
   // The device holds what the echoed commands say, and nothing else changed.
   EXPECT_EQ(eeprom, eeprom_after_echoed_commands(r.run.output));
   // What went over the line is exactly the commands, no byte added or changed.
-  EXPECT_EQ(r.device->received(), "\rh\r" + default_writes() + k_signature + read_commands());
+  EXPECT_EQ(r.device->received(), all_commands());
 }
 
 TEST(EndToEnd, SettingsFileChangesWhatIsWritten) {
   RunAgainst r({}, "# two changes\nc3 = 7e\nc2151 01 02 03 04\ncspec 41,42\n");
   ASSERT_TRUE(r.device->started());
+  EXPECT_EQ(r.run.exit_status, 0);
   const std::string eeprom = r.device->eeprom();
   EXPECT_EQ(eeprom.substr(0x82 + 3, 1), "\x7e");
   EXPECT_EQ(eeprom.substr(0x102, 5), std::string("\x01\x02\x03\x00\x04", 5));
@@ -180,172 +272,252 @@ TEST(EndToEnd, PortNumberPicksItsOwnVariable) {
       {"-com", "12", "-config", r.dir.file("settings.cfg")},
       {"MURVECOLOR_COM1=" + r.device->link_path(), "MURVECOLOR_COM12=" + r.device->link_path()});
   EXPECT_NE(other.output.find("Verify..\n"), std::string::npos);
+  EXPECT_EQ(other.exit_status, 0);
   // An empty variable falls back to /dev/ttyS<n-1>, which is no pty of ours.
   const ProcessResult unmapped =
       run_murvecolor({"-com", "16", "-config", r.dir.file("settings.cfg")}, {"MURVECOLOR_COM16="});
   EXPECT_EQ(unmapped.output.find("Verify.."), std::string::npos);
+  EXPECT_EQ(unmapped.exit_status, 0);
 }
 
-TEST(EndToEnd, DeviceThatIsNotAMurve) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> options;
-    std::string reply;
+// A device that misbehaves in one way, and what the run prints after the banner: "{listing}"
+// stands for the listing that `listed` describes (see expected_listing), "{any}" for any text.
+struct FaultCase {
+  const char* name;
+  std::vector<std::string> options;
+  std::string output;
+  std::string listed = "-------";
+  bool port_survives = true;  // false when the device hangs up, which takes the pty with it
+};
+
+std::ostream& operator<<(std::ostream& out, const FaultCase& c) {
+  return out << c.name;
+}
+
+const std::string k_listing = "{listing}";
+const std::string k_not_found = "MURVE(6183) not found.\n";
+const std::string k_write_error = "write error.\n";
+
+std::string written() {
+  return default_writes() + k_signature + "\n";
+}
+
+std::string identified() {
+  return identify_reply() + "\n";
+}
+
+// The identify reply padded with filler in front to `size` bytes, as --reply-size sends it.
+std::string padded_reply(std::size_t size) {
+  return murvesim::filler(size - identify_reply().size()) + identify_reply();
+}
+
+std::string with_crlf(const std::string& text) {
+  std::string crlf;
+  for (char c : text) {
+    crlf += c == '\n' ? "\r\n" : std::string(1, c);
+  }
+  return crlf;
+}
+
+std::string byte_values_1_to_255() {
+  std::string values;
+  for (int value = 1; value < 256; ++value) {
+    values += static_cast<char>(value);
+  }
+  return values;
+}
+
+std::vector<std::string> stall(int after_commands) {
+  // Longer than the one second a reply has to begin.
+  return {"--stall-after", std::to_string(after_commands), "--stall-for", "1500"};
+}
+
+std::vector<std::string> hang_up(int after_commands) {
+  return {"--hangup-after", std::to_string(after_commands)};
+}
+
+// Commands as the device counts them: 1 the wake, 2 the identify, 3-9 the writes, 10 the
+// signature, 11-17 the reads.
+std::vector<FaultCase> fault_cases() {
+  return {
+      // Devices that are no MURVE, or whose identify reply can't be read.
+      {"banner without MURVE", {"--no-murve"}, murvesim::help_banner(false) + "> \n" + k_not_found},
+      {"silent device", {"--silent"}, "\n" + k_not_found},
+      {"NUL before every reply", {"--nul"}, "\n" + k_not_found},
+      {"reply of 100000 bytes",
+       {"--reply-size", "100000"},
+       murvesim::filler(4095) + "\n" + k_not_found},
+      // Replies the tool reads as far as they go.
+      {"reply of 4095 bytes",
+       {"--reply-size", "4095"},
+       padded_reply(4095) + "\n" + written() + k_listing,
+       "0123456"},
+      {"reply of 4096 bytes",
+       {"--reply-size", "4096"},
+       padded_reply(4096).substr(0, 4095) + "\n" + written() + k_listing,
+       "0123456"},
+      {"6000 bytes after the banner",
+       {"--flood", "6000"},
+       "MURVE Pro (6183) serial console\n{any}\n" + written() + k_listing,
+       "0123456"},
+      {"100000 bytes after the banner",
+       {"--flood", "100000"},
+       "MURVE Pro (6183) serial console\n{any}\n" + written() + k_listing,
+       "0123456"},
+      {"NUL in the middle of every reply",
+       {"--nul-after", "40"},
+       identify_reply().substr(0, 40) + "\n" + written() + k_listing},
+      {"every byte value around every reply",
+       {"--garbage"},
+       byte_values_1_to_255() + identified() + written() + k_listing,
+       "0123456"},
+      {"replies in halves 40 ms apart",
+       {"--split", "40"},
+       "{any}\n" + written() + k_listing,
+       "0123456"},
+      {"replies 200 ms late", {"--delay", "200"}, identified() + written() + k_listing, "0123456"},
+      {"a line of 9600 baud",
+       {"--baud", "9600"},
+       "MURVE{any}\n" + written() + k_listing,
+       "0123456"},
+      {"echo of every character",
+       {"--echo"},
+       "h\r" + identified() + written() + k_listing,
+       "0123456"},
+      // In the default image only 0x0a0-0x0bf holds no byte with a letter digit.
+      {"upper-case hex", {"--upper-hex"}, identified() + written() + k_listing, "-1-----"},
+      {"CR LF line ends", {"--crlf"}, with_crlf(identify_reply()) + "\n" + written() + k_listing},
+      // Hang-ups in each phase: what was sent before stands, nothing more is.
+      {"hang-up at the wake", hang_up(0), k_write_error, "", false},
+      {"hang-up at the identify command", hang_up(1), "\n" + k_not_found, "", false},
+      {"hang-up at the first write", hang_up(2),
+       identified() + k_default_write_commands[0] + k_write_error + k_write_error + k_write_error,
+       "", false},
+      {"hang-up at the fourth write", hang_up(5),
+       identified() + k_default_write_commands[0] + k_default_write_commands[1] +
+           k_default_write_commands[2] + k_default_write_commands[3] + k_write_error +
+           k_write_error,
+       "", false},
+      {"hang-up at the signature", hang_up(9), identified() + written() + k_write_error + k_listing,
+       "-------", false},
+      {"hang-up at the first read", hang_up(10),
+       identified() + written() + k_write_error + k_listing, "-------", false},
+      {"hang-up at the third read", hang_up(12),
+       identified() + written() + k_write_error + k_listing, "01-----", false},
+      // Stalls in each phase. A reply that comes after the tool stopped waiting for it is read as
+      // the beginning of the next one; a read reply then lists at the next block's addresses.
+      {"stall at the wake", stall(0), "\n> " + identified() + written() + k_listing, "0123456"},
+      {"stall at the identify command", stall(1), "\n" + k_not_found},
+      {"stall at the first write", stall(2), identified() + written() + k_listing, "0123456"},
+      {"stall at the signature", stall(9), identified() + written() + k_listing, "0123456"},
+      {"stall at the last read", stall(16), identified() + written() + k_listing, "012345-"},
+      {"stall for good at the third read",
+       {"--stall-after", "12"},
+       identified() + written() + k_listing,
+       "01-----"},
   };
-  const std::vector<Case> cases = {
-      {"banner without MURVE", {"--no-murve"}, murvesim::help_banner(false) + "> "},
-      {"silent device", {"--silent"}, ""},
-      {"NUL before every reply", {"--nul"}, ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    RunAgainst r(c.options, "", std::chrono::seconds(10));
-    ASSERT_TRUE(r.device->started());
-    EXPECT_FALSE(r.run.timed_out);
-    EXPECT_EQ(r.run.output, k_banner + c.reply + "\nMURVE(6183) not found.\n\n");
-    EXPECT_EQ(r.device->received(), "\rh\r");
-    EXPECT_EQ(r.device->eeprom(), std::string(512, '\xff'));
+}
+
+class EndToEndFault : public testing::TestWithParam<FaultCase> {};
+
+// No crash and no hang; the messages of the failure; the port given back as found; and the
+// device sent nothing but a prefix of the run's commands, and holds only bytes they name.
+TEST_P(EndToEndFault, RunEndsCleanly) {
+  const FaultCase& c = GetParam();
+  TempDir dir;
+  write_file(dir.file("settings.cfg"), "");
+  SimulatedDevice device(dir, c.options);
+  ASSERT_TRUE(device.started());
+  PortObserver observer(device.link_path());
+  ASSERT_TRUE(observer.ready());
+  const std::chrono::milliseconds bound = run_bound(std::chrono::seconds(10));
+  const ProcessResult run =
+      run_process(murvecolor_command({"-com", "5", "-config", dir.file("settings.cfg")}),
+                  {device.com5_variable()}, bound);
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(run.exit_status, 0);
+
+  const std::string eeprom = device.eeprom();
+  std::string expected = k_banner + c.output + "\n";
+  const std::size_t listing_at = expected.find(k_listing);
+  if (listing_at != std::string::npos) {
+    expected.replace(listing_at, k_listing.size(), expected_listing(eeprom, c.listed));
+  }
+  EXPECT_TRUE(output_matches(run.output, expected));
+  EXPECT_TRUE(holds_only_echoed_bytes(eeprom, run.output));
+
+  const std::string received = device.received();
+  EXPECT_EQ(received, all_commands().substr(0, received.size()));
+  if (run.output.find(k_not_found) != std::string::npos) {
+    EXPECT_EQ(received, "\rh\r");
+  }
+  if (c.port_survives) {
+    EXPECT_TRUE(observer.given_back());
   }
 }
 
-TEST(EndToEnd, HangUpEndsTheRunCleanly) {
-  const std::string write_error = "write error.\n";
-  struct Case {
-    const char* name;
-    int hangup_after;
-    std::string after_identify;
-    std::vector<int> blocks_listed;
-  };
-  const std::vector<Case> cases = {
-      {"at the first write",
-       2,
-       k_default_write_commands[0] + write_error + write_error + write_error,
-       {}},
-      {"at the signature", 9, default_writes() + k_signature + "\n" + write_error + "LISTING", {}},
-      {"at the third read",
-       12,
-       default_writes() + k_signature + "\n" + write_error + "LISTING",
-       {0, 1}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    RunAgainst r({"--hangup-after", std::to_string(c.hangup_after)}, "", std::chrono::seconds(10));
-    ASSERT_TRUE(r.device->started());
-    EXPECT_FALSE(r.run.timed_out);
-    EXPECT_EQ(r.run.exit_status, 0);
-    std::string expected = k_banner + identify_reply() + "\n" + c.after_identify + "\n";
-    const std::size_t listing_at = expected.find("LISTING");
-    if (listing_at != std::string::npos) {
-      expected.replace(listing_at, 7, expected_listing(r.device->eeprom(), c.blocks_listed));
+std::string test_name(const testing::TestParamInfo<FaultCase>& info) {
+  std::string name;
+  bool word_start = true;
+  for (const char* p = info.param.name; *p != '\0'; ++p) {
+    if (std::isalnum(static_cast<unsigned char>(*p)) == 0) {
+      word_start = true;
+      continue;
     }
-    EXPECT_EQ(r.run.output, expected);
-    EXPECT_TRUE(holds_only_echoed_bytes(r.device->eeprom(), r.run.output));
+    name += word_start ? static_cast<char>(std::toupper(static_cast<unsigned char>(*p))) : *p;
+    word_start = false;
   }
+  return name;
 }
 
-TEST(EndToEnd, ReadBackCopesWithTheWayRepliesArrive) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> options;
-    std::vector<int> blocks_listed;
-  };
-  // In the default image only 0x0a0-0x0bf holds no byte with a letter digit.
-  const std::vector<Case> cases = {
-      {"replies in halves 40 ms apart", {"--split", "40"}, {0, 1, 2, 3, 4, 5, 6}},
-      {"replies 200 ms late", {"--delay", "200"}, {0, 1, 2, 3, 4, 5, 6}},
-      {"a line of 9600 baud", {"--baud", "9600"}, {0, 1, 2, 3, 4, 5, 6}},
-      {"echo of every character", {"--echo"}, {0, 1, 2, 3, 4, 5, 6}},
-      {"upper-case hex", {"--upper-hex"}, {1}},
-      {"CR LF line ends", {"--crlf"}, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    RunAgainst r(c.options, "", std::chrono::seconds(30));
-    ASSERT_TRUE(r.device->started());
-    EXPECT_FALSE(r.run.timed_out);
-    const std::string eeprom = r.device->eeprom();
-    EXPECT_EQ(eeprom, eeprom_after_echoed_commands(r.run.output));
-    const std::size_t verify = r.run.output.find("Verify..\n");
-    ASSERT_NE(verify, std::string::npos) << r.run.output;
-    EXPECT_EQ(r.run.output.substr(verify), expected_listing(eeprom, c.blocks_listed) + "\n");
-  }
-}
-
-TEST(EndToEnd, FloodOfMoreThanOneBufferIsReadInParts) {
-  RunAgainst r({"--flood", "6000"});
-  ASSERT_TRUE(r.device->started());
-  const std::string& output = r.run.output;
-  const std::size_t reply_end = output.find("\neepromex 082 ");
-  ASSERT_NE(reply_end, std::string::npos) << output;
-  const std::string reply = output.substr(std::strlen(k_banner), reply_end - std::strlen(k_banner));
-  EXPECT_LE(reply.size(), 4095u);
-  EXPECT_EQ(reply.rfind("MURVE Pro", 0), 0u);
-  // The rest of the flood went with the writes' replies; the run went on to the end.
-  EXPECT_NE(output.find(default_writes() + k_signature + "\n"), std::string::npos);
-  EXPECT_EQ(r.device->eeprom(), eeprom_after_echoed_commands(output));
-  EXPECT_NE(output.find(expected_listing(r.device->eeprom(), {0, 1, 2, 3, 4, 5, 6})),
-            std::string::npos);
-}
+INSTANTIATE_TEST_SUITE_P(Faults, EndToEndFault, testing::ValuesIn(fault_cases()), test_name);
 
 TEST(EndToEnd, PortSettingsAreGivenBackAsFound) {
   TempDir dir;
   write_file(dir.file("settings.cfg"), "");
   SimulatedDevice device(dir);
   ASSERT_TRUE(device.started());
-  const int observer = open(device.link_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  ASSERT_GE(observer, 0);
-  // A cooked line at 19200 baud with hardware flow control, as a user might have left it.
-  termios before{};
-  ASSERT_EQ(tcgetattr(observer, &before), 0);
-  before.c_iflag = ICRNL | IXON;
-  before.c_oflag = OPOST | ONLCR;
-  before.c_lflag = ICANON | ECHO | ECHOE | ISIG;
-  before.c_cflag = CS8 | CREAD | CRTSCTS | HUPCL;
-  cfsetispeed(&before, B19200);
-  cfsetospeed(&before, B19200);
-  ASSERT_EQ(tcsetattr(observer, TCSANOW, &before), 0);
-  ASSERT_EQ(tcgetattr(observer, &before), 0);
-
+  PortObserver observer(device.link_path(), true);
+  ASSERT_TRUE(observer.ready());
   const ProcessResult run =
       run_murvecolor({"-com", "5", "-config", dir.file("settings.cfg")}, {device.com5_variable()});
   EXPECT_NE(run.output.find("Verify..\n"), std::string::npos);
+  EXPECT_EQ(run.exit_status, 0);
   // Raw while in use: the commands reached the device unchanged, nothing echoed back.
-  EXPECT_EQ(device.received(), "\rh\r" + default_writes() + k_signature + read_commands());
-
-  termios after{};
-  ASSERT_EQ(tcgetattr(observer, &after), 0);
-  EXPECT_EQ(after.c_iflag, before.c_iflag);
-  EXPECT_EQ(after.c_oflag, before.c_oflag);
-  EXPECT_EQ(after.c_cflag, before.c_cflag);
-  EXPECT_EQ(after.c_lflag, before.c_lflag);
-  EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
-  EXPECT_EQ(std::memcmp(after.c_cc, before.c_cc, sizeof before.c_cc), 0);
-  close(observer);
+  EXPECT_EQ(device.received(), all_commands());
+  EXPECT_TRUE(observer.given_back());
 }
 
 TEST(EndToEnd, SignalsGiveThePortBackBeforeTheToolDies) {
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(signal_number);
-    TempDir dir;
-    write_file(dir.file("settings.cfg"), "");
-    SimulatedDevice device(dir, {"--silent"});
-    ASSERT_TRUE(device.started());
-    const int observer = open(device.link_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(observer, 0);
-    termios before{};
-    ASSERT_EQ(tcgetattr(observer, &before), 0);
-    before.c_lflag = ICANON | ECHO;
-    ASSERT_EQ(tcsetattr(observer, TCSANOW, &before), 0);
-    // The silent device keeps the tool waiting for its wake reply when the signal comes.
-    const ProcessResult run =
-        run_process({MURVECOLOR_EXE, "-com", "5", "-config", dir.file("settings.cfg")},
-                    {device.com5_variable()}, std::chrono::seconds(10), "",
-                    {signal_number, std::chrono::milliseconds(400)});
-    EXPECT_EQ(run.term_signal, signal_number);
-    termios after{};
-    ASSERT_EQ(tcgetattr(observer, &after), 0);
-    EXPECT_EQ(after.c_lflag, before.c_lflag);
-    close(observer);
+  struct Phase {
+    const char* name;
+    std::vector<std::string> options;
+    std::size_t received;  // the signal comes once the device has this much and is stalled
+  };
+  const std::string commands = all_commands();
+  const std::vector<Phase> phases = {
+      {"waiting for the wake reply", {"--silent"}, 1},
+      {"during the writes", {"--stall-after", "3"}, commands.find("eepromex 0c2")},
+      {"during the read-back", {"--stall-after", "11"}, commands.find("eepromex read c0")},
+  };
+  for (const Phase& phase : phases) {
+    // SIGPIPE is what a run gets whose output goes to a reader that has gone (| head).
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+      SCOPED_TRACE(std::string(phase.name) + ", signal " + std::to_string(signal_number));
+      TempDir dir;
+      write_file(dir.file("settings.cfg"), "");
+      SimulatedDevice device(dir, phase.options);
+      ASSERT_TRUE(device.started());
+      PortObserver observer(device.link_path());
+      ASSERT_TRUE(observer.ready());
+      const auto stalled = [&] { return device.received().size() >= phase.received; };
+      const ProcessResult run =
+          run_process(murvecolor_command({"-com", "5", "-config", dir.file("settings.cfg")}),
+                      {device.com5_variable()}, run_bound(std::chrono::seconds(10)), "",
+                      {signal_number, std::chrono::milliseconds(100), stalled});
+      EXPECT_EQ(run.term_signal, signal_number);
+      EXPECT_TRUE(observer.given_back());
+    }
   }
 }
 

@@ -81,5 +81,46 @@ TEST(MurveConsole, QuirksChangeTheAnswers) {
   EXPECT_EQ(banner.size(), murvesim::help_banner(false).size() + 5000 + 2);
 }
 
+TEST(MurveConsole, FaultQuirksShapeTheReplies) {
+  murvesim::ConsoleQuirks sized;
+  sized.reply_size = 300;
+  murvesim::ConsoleQuirks nul;
+  nul.nul_in_replies = true;
+  nul.nul_after = 5;
+  murvesim::ConsoleQuirks garbage;
+  garbage.garbage = true;
+  std::string noise;
+  for (int value = 1; value < 256; ++value) {
+    noise += static_cast<char>(value);
+  }
+  const std::string banner = murvesim::help_banner(true) + "> ";
+  struct Case {
+    const char* name;
+    murvesim::ConsoleQuirks quirks;
+    std::string sent;
+    std::string answer;
+  };
+  const std::vector<Case> cases = {
+      {"help padded, filler first", sized, "h\r", murvesim::filler(300 - banner.size()) + banner},
+      {"writes are not padded", sized, "eepromex 80 aa\n", "ok\n> "},
+      {"NUL after five bytes", nul, "hello\n", std::string("unkno\0wn command [hello]\n> ", 27)},
+      {"NUL after a short reply", nul, "\r", std::string("\n> \0", 4)},
+      {"line noise around the reply", garbage, "\r", noise + std::string("\n> \0", 4)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    murvesim::MurveConsole console(c.quirks);
+    EXPECT_EQ(feed(console, c.sent), c.answer);
+  }
+  // A read reply: 12 bytes of marker, 32 pairs and the prompt at the end of its 300.
+  murvesim::MurveConsole reads(sized);
+  const std::string padded_read = feed(reads, "eepromex read 80\n");
+  EXPECT_EQ(padded_read.size(), 300u);
+  EXPECT_EQ(padded_read.substr(300 - 110, 12), "EEPROM DATA\n");
+  sized.reply_size = 20;  // smaller than the reply: left as it is
+  murvesim::MurveConsole small(sized);
+  EXPECT_EQ(feed(small, "h\r"), banner);
+}
+
 }  // namespace
 }  // namespace murve_test

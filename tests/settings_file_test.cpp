@@ -265,6 +265,17 @@ struct FileCase {
   std::vector<Patch> patches;
 };
 
+void check_file_case(const FileCase& c) {
+  TempDir dir;
+  write_file(dir.file("colors.cfg"), c.contents);
+  murve::ColorImage image = default_image();
+  testing::internal::CaptureStdout();
+  const bool succeeded = murve::load_settings_file(dir.file("colors.cfg"), image);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output) << c.name;
+  EXPECT_EQ(succeeded, c.succeeds) << c.name;
+  EXPECT_EQ(image_of(image), patched_default(c.patches)) << c.name;
+}
+
 TEST(SettingsFile, Load) {
   const std::string error = "config file error\n";
   const std::vector<FileCase> cases = {
@@ -311,15 +322,45 @@ TEST(SettingsFile, Load) {
        {{3, "5a"}}},
   };
   for (const FileCase& c : cases) {
-    TempDir dir;
-    write_file(dir.file("colors.cfg"), c.contents);
-    murve::ColorImage image = default_image();
-    testing::internal::CaptureStdout();
-    const bool succeeded = murve::load_settings_file(dir.file("colors.cfg"), image);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output) << c.name;
-    EXPECT_EQ(succeeded, c.succeeds) << c.name;
-    EXPECT_EQ(image_of(image), patched_default(c.patches)) << c.name;
+    check_file_case(c);
   }
+}
+
+// A file of lines "cN VV" for i = 0 .. count-1, N = i mod 64 and VV = i mod 251, every other
+// line ending in CR LF; and the colour codes it leaves, which its last 64 lines set.
+std::string numbered_lines(int count, std::string& codes) {
+  std::string text;
+  char line[32];
+  for (int i = 0; i < count; ++i) {
+    std::snprintf(line, sizeof line, "c%d %02x%s", i % 64, i % 251, i % 2 == 0 ? "\n" : "\r\n");
+    text += line;
+  }
+  codes.clear();
+  for (int code = 0; code < 64; ++code) {
+    const int last = count - 64 + (code - (count - 64) % 64 + 64) % 64;
+    std::snprintf(line, sizeof line, "%02x ", last % 251);
+    codes += line;
+  }
+  return text;
+}
+
+// One line of 10 MiB, read in pieces of 32766 characters: only the first and the last hold words.
+std::string ten_mebibyte_line() {
+  const std::size_t length = 10 * 1024 * 1024;
+  std::string line = "c3 5a";
+  const std::string delimiters = " ,=\t";
+  while (line.size() < length - 5) {
+    line += delimiters[line.size() % delimiters.size()];
+  }
+  return line + "c4 6b\n";
+}
+
+// Big files are read whole in fixed buffers; how fast is for the benchmark in bench/.
+TEST(SettingsFile, LargeFilesAreReadWhole) {
+  std::string codes;
+  const std::string million = numbered_lines(1000000, codes);
+  check_file_case({"a million lines", million, true, "", {{0, codes}}});
+  check_file_case({"one line of 10 MiB", ten_mebibyte_line(), true, "", {{3, "5a 6b"}}});
 }
 
 TEST(SettingsFile, MissingFile) {

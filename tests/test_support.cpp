@@ -73,12 +73,38 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+namespace {
+
+const char* test_wrapper() {
+  const char* wrapper = std::getenv("MURVECOLOR_TEST_WRAPPER");
+  return wrapper != nullptr && wrapper[0] != '\0' ? wrapper : nullptr;
+}
+
+}  // namespace
+
+std::vector<std::string> murvecolor_command(const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv;
+  if (const char* wrapper = test_wrapper()) {
+    std::istringstream words(wrapper);
+    for (std::string word; words >> word;) {
+      argv.push_back(word);
+    }
+  }
+  argv.push_back(MURVECOLOR_EXE);
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return argv;
+}
+
+std::chrono::milliseconds run_bound(std::chrono::milliseconds plain) {
+  // valgrind takes seconds to start and runs the program many times slower.
+  return test_wrapper() != nullptr ? 3 * plain : plain;
+}
+
 ProcessResult run_murvecolor(const std::vector<std::string>& arguments,
                              const std::vector<std::string>& environment,
                              const std::string& working_dir) {
-  std::vector<std::string> argv = {MURVECOLOR_EXE};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  return run_process(argv, environment, std::chrono::seconds(20), working_dir);
+  return run_process(murvecolor_command(arguments), environment,
+                     run_bound(std::chrono::seconds(20)), working_dir);
 }
 
 #ifndef _WIN32
@@ -100,7 +126,7 @@ using Clock = std::chrono::steady_clock;
     args.push_back(const_cast<char*>(arg.c_str()));
   }
   args.push_back(nullptr);
-  execv(args[0], args.data());
+  execvp(args[0], args.data());
   _exit(127);
 }
 
@@ -129,13 +155,16 @@ ProcessResult run_process(const std::vector<std::string>& argv,
   bool signal_pending = signal.signal_number != 0;
   char buffer[65536];
   for (;;) {
-    if (signal_pending && Clock::now() >= signal_at) {
+    if (signal_pending && Clock::now() >= signal_at && (!signal.ready || signal.ready())) {
       kill(pid, signal.signal_number);
       signal_pending = false;
     }
+    // While waiting to be ready, looks again every 10 ms.
+    const auto next_look =
+        Clock::now() >= signal_at ? Clock::now() + std::chrono::milliseconds(10) : signal_at;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        (signal_pending ? std::min(deadline, signal_at) : deadline) - Clock::now());
-    if (signal_pending && left.count() <= 0) {
+        (signal_pending ? std::min(deadline, next_look) : deadline) - Clock::now());
+    if (signal_pending && left.count() <= 0 && Clock::now() < deadline) {
       continue;
     }
     if (left.count() <= 0) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,10 +37,11 @@ struct ProcessResult {
   std::chrono::milliseconds elapsed{0};
 };
 
-// A signal to send a running program once `after` has passed.
+// A signal to send a running program once `after` has passed and `ready`, when given, says so.
 struct SignalAfter {
   int signal_number = 0;
   std::chrono::milliseconds after{0};
+  std::function<bool()> ready;
 };
 
 // Runs a program to its end with `environment` added to ours, capturing standard output; kills
@@ -48,6 +50,13 @@ ProcessResult run_process(const std::vector<std::string>& argv,
                           const std::vector<std::string>& environment = {},
                           std::chrono::milliseconds timeout = std::chrono::seconds(20),
                           const std::string& working_dir = "", SignalAfter signal = {});
+
+// The command line that runs the built murvecolor with these arguments, behind the words of
+// MURVECOLOR_TEST_WRAPPER when it is set ("valgrind -q", say).
+std::vector<std::string> murvecolor_command(const std::vector<std::string>& arguments);
+
+// A bound on a run's time that a run under MURVECOLOR_TEST_WRAPPER gets more of.
+std::chrono::milliseconds run_bound(std::chrono::milliseconds plain);
 
 // Runs the built murvecolor with these arguments.
 ProcessResult run_murvecolor(const std::vector<std::string>& arguments,
