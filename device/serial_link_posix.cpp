@@ -108,10 +108,11 @@ class PosixSerialLink final : public SerialLink {
     if (fd_ < 0) {
       return;
     }
-    g_open_fd = -1;
     tcsetattr(fd_, TCSANOW, &saved_termios_);
     // Exclusive mode outlives this descriptor while anyone else holds the tty open.
     ioctl(fd_, TIOCNXCL);
+    // Only now: a signal until here still finds the port to give back.
+    g_open_fd = -1;
     close(fd_);
     fd_ = -1;
     for (std::size_t i = 0; i < k_restoring_signals.size(); ++i) {
