@@ -3,12 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/serial_link.h"
 #include "settings/number_reading.h"
 
 namespace murve {
 namespace {
-
-constexpr std::uint32_t k_port_count = 16;
 
 enum class Expecting { option, port_number, settings_path };
 
@@ -42,9 +41,7 @@ bool parse_command_line(int argc, const char* const* argv, RunOptions& options) 
   if (expecting != Expecting::option) {
     return false;
   }
-  // Unsigned, so that 0 and every negative number fall outside along with 17 and above.
-  const std::uint32_t port_index = static_cast<std::uint32_t>(options.port_number) - 1;
-  return !options.settings_path.empty() && port_index < k_port_count;
+  return !options.settings_path.empty() && is_port_number(options.port_number);
 }
 
 }  // namespace murve

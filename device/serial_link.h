@@ -72,6 +72,14 @@ class SerialLink {
   std::size_t response_length_ = 0;  // bytes read into the reply, NUL bytes among them included
 };
 
+// COM ports are numbered 1 to this.
+inline constexpr std::int32_t k_port_count = 16;
+
+// Unsigned, so that 0 and every negative number fall outside along with 17 and above.
+constexpr bool is_port_number(std::int32_t port_number) {
+  return static_cast<std::uint32_t>(port_number) - 1 < static_cast<std::uint32_t>(k_port_count);
+}
+
 // Opens COM `port_number` for exclusive use; null when it can't be opened.
 std::unique_ptr<SerialLink> open_port(int port_number);
 

@@ -15,7 +15,6 @@ namespace {
 
 constexpr int k_exit_failed = 1;
 constexpr int k_exit_usage = 2;
-constexpr int k_port_count = 16;
 
 constexpr const char* k_usage =
     "usage: murvedump -com N [-o FILE]\n"
@@ -39,7 +38,7 @@ bool parse_options(int argc, char** argv, DumpOptions& options) {
       return false;
     }
   }
-  return options.port_number >= 1 && options.port_number <= k_port_count;
+  return murve::is_port_number(options.port_number);
 }
 
 }  // namespace
