@@ -1,6 +1,5 @@
 #include "app/command_line.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "device/serial_link.h"
@@ -11,10 +10,16 @@ namespace {
 
 enum class Expecting { option, port_number, settings_path };
 
+CommandLine rejected(CommandLineProblem problem, std::string argument = "") {
+  return {std::nullopt, problem, std::move(argument)};
+}
+
 }  // namespace
 
-bool parse_command_line(int argc, const char* const* argv, RunOptions& options) {
+CommandLine parse_command_line(int argc, const char* const* argv) {
+  RunOptions options;
   Expecting expecting = Expecting::option;
+  const char* port_text = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     switch (expecting) {
@@ -23,13 +28,15 @@ bool parse_command_line(int argc, const char* const* argv, RunOptions& options) 
           expecting = Expecting::port_number;
         } else if (std::strcmp(argument, "-config") == 0) {
           expecting = Expecting::settings_path;
+        } else if (std::strcmp(argument, "-verify") == 0) {
+          options.verify = true;
         } else {
-          std::printf("invalid option [%s]\n", argument);
-          return false;
+          return rejected(CommandLineProblem::unknown_option, argument);
         }
         break;
       case Expecting::port_number:
         options.port_number = read_decimal(argument);
+        port_text = argument;
         expecting = Expecting::option;
         break;
       case Expecting::settings_path:
@@ -38,10 +45,20 @@ bool parse_command_line(int argc, const char* const* argv, RunOptions& options) 
         break;
     }
   }
-  if (expecting != Expecting::option) {
-    return false;
+  if (expecting == Expecting::port_number) {
+    return rejected(CommandLineProblem::port_missing);
   }
-  return !options.settings_path.empty() && is_port_number(options.port_number);
+  if (expecting == Expecting::settings_path) {
+    return rejected(CommandLineProblem::settings_path_missing);
+  }
+  if (!is_port_number(options.port_number)) {
+    return port_text == nullptr ? rejected(CommandLineProblem::port_missing)
+                                : rejected(CommandLineProblem::port_out_of_range, port_text);
+  }
+  if (options.settings_path.empty()) {
+    return rejected(CommandLineProblem::settings_path_missing);
+  }
+  return {std::move(options), CommandLineProblem::none, ""};
 }
 
 }  // namespace murve

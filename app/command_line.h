@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace murve {
@@ -8,11 +9,25 @@ namespace murve {
 struct RunOptions {
   std::int32_t port_number = 0;  // outside 1-16, so "-com" is needed to run
   std::string settings_path = "murve_color.cfg";
+  bool verify = false;  // compare what was read back with what was written, and say so
 };
 
-// Reads the arguments after the program's name into `options` and checks them. Gives false when
-// the command line is rejected and the usage text should follow; an unknown option has then
-// been reported as "invalid option [arg]".
-bool parse_command_line(int argc, const char* const* argv, RunOptions& options);
+enum class CommandLineProblem {
+  none,
+  unknown_option,         // `argument` is no option; "invalid option [...]" is printed for it
+  port_missing,           // no "-com", or "-com" without its value at the end
+  port_out_of_range,      // `argument` is the value of the last "-com"
+  settings_path_missing,  // "-config" without its value at the end, or with an empty one
+};
+
+// The options of a run, or why the command line was rejected and the usage text follows.
+struct CommandLine {
+  std::optional<RunOptions> options;
+  CommandLineProblem problem = CommandLineProblem::none;
+  std::string argument;
+};
+
+// Reads the arguments after the program's name.
+CommandLine parse_command_line(int argc, const char* const* argv);
 
 }  // namespace murve

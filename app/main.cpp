@@ -1,16 +1,23 @@
+#include <cstdio>
+
 #include "app/run.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-
-#include <cstdio>
 #endif
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
   // Text mode would turn every "\n" into "\r\n"; the output is to be the same bytes everywhere.
   _setmode(_fileno(stdout), _O_BINARY);
+  // Windows has no line buffering (_IOLBF buffers fully there): no buffer at all, so that what
+  // was printed is out even when the run is stopped.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+#else
+  // A log of the run (output to a file or a pipe) keeps every line printed before a signal that
+  // stops it: the signal handler gives the port back and dies without flushing.
+  std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 #endif
   return murve::run_murvecolor(argc, argv);
 }

@@ -125,12 +125,11 @@ bool reset_peak_rss() {
 }
 
 void read_file(benchmark::State& state, const GeneratedFile& file) {
-  murve::ColorImage image;
-  murve::build_default_image(image);
+  murve::ColorImage image = murve::build_default_image();
   const bool peak_reset = reset_peak_rss();
   const long before = status_kib("VmRSS:");
   for (auto _ : state) {
-    if (!murve::load_settings_file(file.path, image)) {
+    if (!murve::load_settings_file(file.path, image).ok()) {
       state.SkipWithError("the file was rejected");
       break;
     }

@@ -14,57 +14,49 @@ constexpr std::size_t k_command_capacity = 512;
 constexpr char k_wake_bytes[] = {'\r'};
 constexpr char k_identify_bytes[] = {'h', '\r'};
 constexpr const char* k_device_name = "MURVE";
-constexpr const char* k_signature_command = "eepromex 80 aa 55\n";
+// The console takes an address of any number of hex digits. The signature has always been sent
+// as "eepromex 80 aa 55", writes with three digits and reads with two or more; people compare
+// the echoed commands with their notes, so each keeps the form it has.
+constexpr const char* k_write_format = "eepromex %03x %s\n";
+constexpr const char* k_signature_format = "eepromex %02x %s\n";
 
 using CommandBuffer = std::array<char, k_command_capacity>;
 
-struct WriteCommand {
-  unsigned address;
-  std::size_t byte_count;
-};
-
-// Group A carries the colour codes; group B the tables 2608, 2151 and spec.
-constexpr std::array<WriteCommand, 2> k_group_a = {{{0x082, 32}, {0x0a2, 32}}};
-constexpr std::array<WriteCommand, 5> k_group_b = {
-    {{0x0c2, 32}, {0x0e2, 32}, {0x102, 32}, {0x122, 32}, {0x142, 16}}};
-
-// A banner still arriving would otherwise be judged by its first few bytes.
-bool lacks_device_name(const char* reply) {
-  return std::strstr(reply, k_device_name) == nullptr;
+// The answer to h is complete once the line that names the device has ended: a banner still
+// arriving would otherwise be judged, and printed, by its first few bytes.
+bool lacks_device_line(const char* reply) {
+  const char* name = std::strstr(reply, k_device_name);
+  return name == nullptr || std::strpbrk(name, "\r\n") == nullptr;
 }
 
 // One step of the lock-step dialogue: a command, its fixed sleep, and one read of its reply.
-bool send_then_read(SerialLink& link, const void* bytes, std::size_t length, int sleep_ms) {
-  if (!link.send_bytes(bytes, length)) {
-    return false;
+SystemError send_then_read(SerialLink& link, const void* bytes, std::size_t length, int sleep_ms) {
+  SystemError error = link.send_bytes(bytes, length);
+  if (!error.failed()) {
+    link.sleep_ms(sleep_ms);
+    link.read_response();
   }
-  link.sleep_ms(sleep_ms);
-  link.read_response();
-  return true;
-}
-
-bool send_and_settle(SerialLink& link, const void* bytes, std::size_t length, int sleep_ms) {
-  if (!send_then_read(link, bytes, length, sleep_ms)) {
-    std::printf("write error.\n");
-    return false;
-  }
-  return true;
+  return error;
 }
 
 template <std::size_t N>
 void write_group(SerialLink& link, const ColorImage& image,
-                 const std::array<WriteCommand, N>& group) {
+                 const std::array<WriteCommand, N>& group, const WriteObserver& observer) {
   CommandBuffer command;
-  std::string hex_list;
+  bool group_failed = false;
   for (const WriteCommand& write : group) {
-    hex_list = hex_byte_list(image_bytes(image, write.address, write.byte_count));
-    const int length = std::snprintf(command.data(), command.size(), "eepromex %03x %s\n",
-                                     write.address, hex_list.c_str());
-    if (!send_and_settle(link, command.data(), static_cast<std::size_t>(length),
-                         k_write_sleep_ms)) {
-      return;
+    const std::string hex_list = hex_byte_list(image_bytes(image, write.address, write.byte_count));
+    const int length = std::snprintf(command.data(), command.size(), k_write_format, write.address,
+                                     hex_list.c_str());
+    const std::string_view text(command.data(), static_cast<std::size_t>(length));
+    if (group_failed) {
+      observer({text, write, CommandStatus::skipped, {}});
+      continue;
     }
-    std::printf("%s", command.data());
+    SystemError error = send_then_read(link, text.data(), text.size(), k_write_sleep_ms);
+    group_failed = error.failed();
+    observer({text, write, group_failed ? CommandStatus::send_failed : CommandStatus::sent,
+              std::move(error)});
   }
 }
 
@@ -81,45 +73,48 @@ std::string hex_byte_list(std::span<const std::uint8_t> bytes) {
   return list;
 }
 
-Identification query_identification(SerialLink& link) {
-  // The device answers a bare carriage return with its prompt, which is not looked at.
-  if (!send_then_read(link, k_wake_bytes, sizeof k_wake_bytes, k_identify_sleep_ms) ||
-      !send_then_read(link, k_identify_bytes, sizeof k_identify_bytes, k_identify_sleep_ms)) {
-    return Identification::write_failed;
+Identification identify_device(SerialLink& link) {
+  Identification identification;
+  // The device answers a bare carriage return with its prompt, which is not looked at. On a slow
+  // line it is still arriving after the sleep; all of it is dropped, or its rest would be taken
+  // for the beginning of the banner.
+  identification.error = link.send_bytes(k_wake_bytes, sizeof k_wake_bytes);
+  if (!identification.error.failed()) {
+    link.drop_answer(k_identify_sleep_ms);
+    identification.error =
+        send_then_read(link, k_identify_bytes, sizeof k_identify_bytes, k_identify_sleep_ms);
   }
-  link.complete_response(lacks_device_name);
-  return lacks_device_name(link.response()) ? Identification::not_murve
-                                            : Identification::identified;
+  if (identification.error.failed()) {
+    identification.result = IdentifyResult::send_failed;
+    return identification;
+  }
+  link.complete_response(lacks_device_line);
+  if (std::strstr(link.response(), k_device_name) != nullptr) {
+    identification.result = IdentifyResult::identified;
+  } else if (link.response_size() > 0) {
+    identification.result = IdentifyResult::not_murve;
+  } else {
+    identification.result = link.hung_up() ? IdentifyResult::hung_up : IdentifyResult::no_answer;
+  }
+  return identification;
 }
 
-bool identify_device(SerialLink& link) {
-  const Identification identification = query_identification(link);
-  if (identification == Identification::write_failed) {
-    std::printf("write error.\n");
-    return false;
-  }
-  std::printf("%s\n", link.response());
-  if (identification == Identification::not_murve) {
-    std::printf("MURVE(6183) not found.\n");
-    return false;
-  }
-  return true;
+void write_color_image(SerialLink& link, const ColorImage& image, const WriteObserver& observer) {
+  write_group(link, image, k_color_code_writes, observer);
+  write_group(link, image, k_table_writes, observer);
 }
 
-void write_color_image(SerialLink& link, const ColorImage& image) {
-  write_group(link, image, k_group_a);
-  write_group(link, image, k_group_b);
-}
-
-bool write_signature(SerialLink& link) {
+SystemError write_signature(SerialLink& link, const WriteObserver& observer) {
   CommandBuffer command;
-  const int length = std::snprintf(command.data(), command.size(), "%s", k_signature_command);
-  if (!send_and_settle(link, command.data(), static_cast<std::size_t>(length), k_write_sleep_ms)) {
-    return false;
-  }
-  std::printf("%s", command.data());
-  std::printf("\n");
-  return true;
+  const int length = std::snprintf(command.data(), command.size(), k_signature_format,
+                                   k_signature_address, hex_byte_list(k_signature_bytes).c_str());
+  const std::string_view text(command.data(), static_cast<std::size_t>(length));
+  SystemError error = send_then_read(link, text.data(), text.size(), k_write_sleep_ms);
+  observer({text,
+            {k_signature_address, k_signature_bytes.size()},
+            error.failed() ? CommandStatus::send_failed : CommandStatus::sent,
+            error});
+  return error;
 }
 
 }  // namespace murve

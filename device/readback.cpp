@@ -1,5 +1,6 @@
 #include "device/readback.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -8,10 +9,9 @@ namespace {
 
 constexpr int k_read_sleep_ms = 10;
 constexpr const char* k_data_marker = "EEPROM DATA\n";
-constexpr std::size_t k_listing_first_line = 0x080;
-constexpr std::size_t k_listing_line_count = 14;
-constexpr std::size_t k_listing_bytes_per_line = 16;
-constexpr std::size_t k_listing_dash_after = 7;
+// A block whose answer does not come ends the reading when the block before it had none either:
+// the device has stopped answering, and waiting out every further block would take long.
+constexpr int k_silent_blocks_to_stop = 2;
 
 int lowercase_hex_value(char c) {
   if (c >= '0' && c <= '9') {
@@ -34,7 +34,39 @@ bool read_reply_incomplete(const char* reply) {
   return decoded.stop == DecodeStop::end_of_text && decoded.pair_count < k_read_block_size;
 }
 
+// Judges the answer now in the link's reply.
+BlockOutcome judge_answer(const SerialLink& link, ReadBackPace pace) {
+  BlockOutcome outcome;
+  if (link.response_size() == 0) {
+    outcome.status = BlockStatus::no_answer;
+    return outcome;
+  }
+  const char* data = find_data_marker(link.response());
+  if (data == nullptr) {
+    outcome.status = BlockStatus::no_marker;
+    return outcome;
+  }
+  outcome.decoded = decode_data_reply(data);
+  if (outcome.decoded.pair_count != k_read_block_size) {
+    outcome.status = BlockStatus::wrong_pairs;
+  } else if (pace == ReadBackPace::backup && find_data_marker(data) != nullptr) {
+    outcome.status = BlockStatus::out_of_step;  // the answers of two reads in one
+  } else {
+    outcome.status = BlockStatus::accepted;
+  }
+  return outcome;
+}
+
 }  // namespace
+
+bool ReadBackOutcome::all_accepted() const {
+  for (const BlockOutcome& block : blocks) {
+    if (block.status != BlockStatus::accepted) {
+      return false;
+    }
+  }
+  return true;
+}
 
 const char* find_data_marker(const char* reply) {
   const char* marker = std::strstr(reply, k_data_marker);
@@ -67,60 +99,60 @@ DecodedReply decode_data_reply(const char* text) {
       state = State::first_digit;
     } else {
       decoded.stop = DecodeStop::unexpected_character;
+      decoded.stop_character = *p;
       return decoded;
     }
   }
 }
 
-ReadBackOutcome read_back_blocks(SerialLink& link, ReadbackImage& image) {
+ReadBackOutcome read_back(SerialLink& link, ReadbackImage& image, ReadBackPace pace) {
   ReadBackOutcome outcome;
   std::array<char, 32> command{};
+  int silent_blocks = 0;
   for (std::size_t block = 0; block < k_read_block_count; ++block) {
-    const unsigned address =
-        k_readback_first_address + static_cast<unsigned>(block * k_read_block_size);
+    const unsigned address = read_block_address(block);
+    // Leftovers of earlier answers would otherwise be taken for the beginning of this one. A
+    // backup also waits a while for what a device that answers twice still has to send.
+    const int quiet_ms = pace == ReadBackPace::backup ? k_backup_quiet_ms : 0;
+    if (link.drain_input(quiet_ms) > 0 && pace == ReadBackPace::backup && block > 0) {
+      outcome.blocks[block - 1].status = BlockStatus::out_of_step;
+      return outcome;
+    }
     const int length =
         std::snprintf(command.data(), command.size(), "eepromex read %02x\n", address);
-    // Leftovers of earlier replies would otherwise be taken for the beginning of this one.
-    link.discard_input();
-    if (!link.send_bytes(command.data(), static_cast<std::size_t>(length))) {
-      outcome.send_failed = true;
+    BlockOutcome& result = outcome.blocks[block];
+    result.error = link.send_bytes(command.data(), static_cast<std::size_t>(length));
+    if (result.error.failed()) {
+      result.status = BlockStatus::send_failed;
       return outcome;
     }
     link.sleep_ms(k_read_sleep_ms);
     link.read_response();
     link.complete_response(read_reply_incomplete);
-    const char* data = find_data_marker(link.response());
-    if (data == nullptr) {
-      continue;
+    result = judge_answer(link, pace);
+    if (result.status == BlockStatus::accepted) {
+      std::memcpy(image.data() + address, result.decoded.bytes.data(), k_read_block_size);
+      silent_blocks = 0;
+    } else if (result.status == BlockStatus::no_answer) {
+      if (++silent_blocks == k_silent_blocks_to_stop) {
+        result.device_stopped = true;
+        return outcome;
+      }
+      if (pace == ReadBackPace::listing && block + 1 < k_read_block_count) {
+        result.late_answer =
+            link.drain_input(k_late_answer_limit_ms - k_read_sleep_ms - k_reply_timeout_ms) > 0;
+      }
+    } else {
+      silent_blocks = 0;
     }
-    const DecodedReply decoded = decode_data_reply(data);
-    if (decoded.pair_count == k_read_block_size) {
-      std::memcpy(image.data() + address, decoded.bytes.data(), k_read_block_size);
-      ++outcome.blocks_accepted;
+    if (pace == ReadBackPace::backup && result.status != BlockStatus::accepted) {
+      return outcome;
     }
+  }
+  if (pace == ReadBackPace::backup && link.drain_input(k_backup_quiet_ms) > 0) {
+    outcome.blocks.back().status = BlockStatus::out_of_step;
   }
   return outcome;
-}
-
-void read_back(SerialLink& link, ReadbackImage& image) {
-  if (read_back_blocks(link, image).send_failed) {
-    std::printf("write error.\n");
-  }
-}
-
-void print_verify_listing(const ReadbackImage& image) {
-  std::printf("Verify..\n");
-  std::array<char, k_listing_bytes_per_line + 1> text_column{};
-  for (std::size_t line = 0; line < k_listing_line_count; ++line) {
-    const std::size_t address = k_listing_first_line + line * k_listing_bytes_per_line;
-    std::printf("%04x: ", static_cast<unsigned>(address));
-    for (std::size_t i = 0; i < k_listing_bytes_per_line; ++i) {
-      const std::uint8_t byte = image[address + i];
-      std::printf("%02x%s", byte, i == k_listing_dash_after ? "-" : " ");
-      text_column[i] = byte >= 0x20 && byte <= 0x7e ? static_cast<char>(byte) : '.';
-    }
-    std::printf("%s\n", text_column.data());
-  }
 }
 
 }  // namespace murve

@@ -5,16 +5,12 @@
 #include <cstdint>
 
 #include "device/serial_link.h"
+#include "settings/memory_map.h"
 
 namespace murve {
 
-inline constexpr std::size_t k_readback_image_size = 512;
-inline constexpr std::size_t k_read_block_size = 32;
-inline constexpr unsigned k_readback_first_address = 0x080;
-inline constexpr std::size_t k_read_block_count = 7;
-
 // One byte per device EEPROM address 0x000-0x1FF; only 0x080-0x15F are ever filled.
-using ReadbackImage = std::array<std::uint8_t, k_readback_image_size>;
+using ReadbackImage = std::array<std::uint8_t, k_eeprom_size>;
 
 enum class DecodeStop {
   end_of_text,           // the reply ended; more of it may still have been on its way
@@ -25,6 +21,7 @@ struct DecodedReply {
   std::array<std::uint8_t, k_read_block_size> bytes{};
   std::size_t pair_count = 0;  // completed pairs; goes on counting past 32
   DecodeStop stop = DecodeStop::end_of_text;
+  char stop_character = '\0';  // unexpected_character: the character
 };
 
 // The text just after the "EEPROM DATA\n" marker in `reply`, or null without one.
@@ -34,19 +31,47 @@ const char* find_data_marker(const char* reply);
 // of a pair is the high four bits.
 DecodedReply decode_data_reply(const char* text);
 
-struct ReadBackOutcome {
-  std::size_t blocks_accepted = 0;
-  bool send_failed = false;  // a read command could not be sent; no later block was asked for
+enum class BlockStatus {
+  accepted,
+  not_asked,    // an earlier block ended the reading
+  send_failed,  // its read command could not be sent
+  no_answer,    // nothing came within k_reply_timeout_ms
+  no_marker,    // its answer holds no "EEPROM DATA\n"
+  wrong_pairs,  // the marker is followed by other than 32 pairs
+  out_of_step,  // a backup's answer came with more than one block, or more data followed it
 };
 
-// Reads 0x080-0x15F back, 32 bytes a command, printing nothing; a block whose reply is not
-// accepted stays zero.
-ReadBackOutcome read_back_blocks(SerialLink& link, ReadbackImage& image);
+// How one block of 32 bytes went, with why it was not accepted.
+struct BlockOutcome {
+  BlockStatus status = BlockStatus::not_asked;
+  DecodedReply decoded;         // wrong_pairs: what the answer held
+  bool late_answer = false;     // no_answer: an answer came later, and was dropped
+  bool device_stopped = false;  // no_answer: the second block in a row, so the reading ended
+  SystemError error;            // send_failed: why
+};
 
-// The same, printing "write error." when a read command could not be sent.
-void read_back(SerialLink& link, ReadbackImage& image);
+struct ReadBackOutcome {
+  std::array<BlockOutcome, k_read_block_count> blocks{};
 
-// Prints "Verify.." and the fourteen hex-and-text lines of 0x080-0x15F.
-void print_verify_listing(const ReadbackImage& image);
+  bool all_accepted() const;
+};
+
+enum class ReadBackPace {
+  // As fast as the dialogue allows: leftovers are dropped before each read command.
+  listing,
+  // For a backup, which must not mistake one block's answer for another's: the line must stay
+  // quiet for a while after each answer, and the first block that is not read ends the reading.
+  backup,
+};
+
+// Reads 0x080-0x15F back, 32 bytes a command; a block whose answer is not accepted stays zero.
+ReadBackOutcome read_back(SerialLink& link, ReadbackImage& image,
+                          ReadBackPace pace = ReadBackPace::listing);
+
+// A read answer that does not come within k_reply_timeout_ms is waited out until this long after
+// its command, and dropped, so that it is never taken for the next block's.
+inline constexpr int k_late_answer_limit_ms = 2500;
+// How long the line must stay quiet after each answer of a backup.
+inline constexpr int k_backup_quiet_ms = 150;
 
 }  // namespace murve

@@ -5,13 +5,6 @@
 #include <cstring>
 
 namespace murve {
-namespace {
-
-// Once leftovers turn up, they are taken to go on until the line has been quiet this long; on a
-// slow line the rest of an earlier reply is still on its way.
-constexpr int k_quiet_line_ms = 20;
-
-}  // namespace
 
 std::int64_t SerialLink::monotonic_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -49,13 +42,44 @@ void SerialLink::complete_response(ReplyIncomplete incomplete) {
   }
 }
 
-void SerialLink::discard_input() {
+std::size_t SerialLink::drain_input(int wait_ms) {
+  const std::int64_t wait_until = monotonic_ms() + wait_ms;
   // Bounded in time, for a device that never stops sending.
-  const std::int64_t deadline = monotonic_ms() + k_complete_reply_limit_ms;
-  int wait_ms = 0;
-  while (receive_bytes(response_.data(), k_max_reply_bytes, wait_ms) > 0 &&
-         monotonic_ms() < deadline) {
-    wait_ms = k_quiet_line_ms;
+  const std::int64_t give_up = wait_until + k_complete_reply_limit_ms;
+  std::size_t dropped = 0;
+  for (;;) {
+    const std::int64_t now = monotonic_ms();
+    if (now >= give_up) {
+      break;
+    }
+    std::int64_t wait = std::max<std::int64_t>(wait_until - now, dropped > 0 ? k_quiet_line_ms : 0);
+    wait = std::min(wait, give_up - now);
+    const std::size_t got =
+        receive_bytes(response_.data(), k_max_reply_bytes, static_cast<int>(wait));
+    if (got == 0) {
+      break;
+    }
+    dropped += got;
+  }
+  response_length_ = 0;
+  response_[0] = '\0';
+  return dropped;
+}
+
+void SerialLink::drop_answer(int sleep_ms) {
+  const std::int64_t sleep_end = monotonic_ms() + sleep_ms;
+  std::int64_t last_arrival = -1;
+  for (std::int64_t now = monotonic_ms(); now < sleep_end; now = monotonic_ms()) {
+    if (receive_bytes(response_.data(), k_max_reply_bytes, static_cast<int>(sleep_end - now)) ==
+        0) {
+      break;  // the sleep is over, or the device has hung up
+    }
+    last_arrival = monotonic_ms();
+  }
+  const bool began_late = last_arrival < 0 && receive_bytes(response_.data(), k_max_reply_bytes,
+                                                            k_reply_timeout_ms) > 0;
+  if (began_late || (last_arrival >= 0 && sleep_end - last_arrival < k_still_arriving_ms)) {
+    drain_input(k_quiet_line_ms);
   }
   response_length_ = 0;
   response_[0] = '\0';

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <string>
 
+#include "device/device_programming.h"
+#include "device/readback.h"
 #include "device/serial_link.h"
 #include "settings/color_image.h"
 
@@ -12,20 +14,27 @@ namespace murve {
 
 // What a device holds at 0x080-0x151: the signature and the colour settings.
 struct DeviceBackup {
-  std::array<std::uint8_t, 2> signature{};
+  std::array<std::uint8_t, k_signature_bytes.size()> signature{};
   ColorImage image;
 };
 
-// Identifies the device and reads its settings back with murvecolor's own dialogue. Gives false,
-// with what failed in `err`, unless the device identified and every block was read.
-bool read_device_backup(SerialLink& link, DeviceBackup& backup, std::string* err);
+// How reading a backup went: the identification, and each block of the read-back when the
+// device identified.
+struct BackupReading {
+  Identification identification;
+  ReadBackOutcome readback;
+
+  bool complete() const {
+    return identification.result == IdentifyResult::identified && readback.all_accepted();
+  }
+};
+
+// Identifies the device and reads its settings back with murvecolor's own dialogue, at the pace
+// of a backup. `backup` is filled when the reading is complete.
+BackupReading read_device_backup(SerialLink& link, DeviceBackup& backup);
 
 // The backup as a settings file for murvecolor, under a comment header that says where and when
 // it was read and what the device held that murvecolor can't write back.
 std::string format_backup_file(const DeviceBackup& backup, int port_number, std::time_t read_at);
-
-// Writes `text` to a temporary file beside `path`, then renames it over `path`, so that an
-// interrupted run never leaves half a file in place of an older one.
-bool write_file_atomically(const std::string& path, const std::string& text, std::string* err);
 
 }  // namespace murve

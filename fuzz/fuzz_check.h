@@ -39,11 +39,12 @@ inline std::string take_stdout() {
 
 // Every fill byte of tables 2608 and 2151 is 00.
 inline bool fill_bytes_zero(const murve::ColorImage& image) {
-  for (std::size_t k = murve::k_table_fill_position; k < murve::k_table2608_size;
-       k += murve::k_table_entry_size) {
-    if (image.bytes[murve::k_table2608_offset + k] != 0 ||
-        (k < murve::k_table2151_size && image.bytes[murve::k_table2151_offset + k] != 0)) {
-      return false;
+  for (const murve::ColorTable& table : {murve::k_table2608, murve::k_table2151}) {
+    for (std::size_t byte_index = 0; byte_index < table.size(); ++byte_index) {
+      if (murve::is_fill_byte(table, byte_index) &&
+          image.at(table.address + static_cast<unsigned>(byte_index)) != 0) {
+        return false;
+      }
     }
   }
   return true;

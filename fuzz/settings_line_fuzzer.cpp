@@ -1,6 +1,6 @@
 // One settings line, split into tokens and applied to the default image. The tokens must be the
 // line's words; the line must change exactly the bytes it names, to the values it gives, keep
-// every fill byte 00, and be rejected, with "??? [first word]", only when it names no table.
+// every fill byte 00, and be rejected, printing nothing, only when it names no table.
 
 #include <array>
 #include <bitset>
@@ -64,14 +64,19 @@ struct Named {
   }
 };
 
+// Where a table starts in the image.
+std::size_t offset_of(const murve::ColorTable& table) {
+  return table.address - murve::k_color_image_address;
+}
+
 // Values laid three to an entry from byte 0 of a table, each entry's fill byte written 00.
 void name_table(const std::vector<std::uint8_t>& values, std::size_t offset, std::size_t max_values,
                 Named& named) {
   for (std::size_t j = 0; j < values.size() && j < max_values; ++j) {
-    const std::size_t entry = offset + j / 3 * murve::k_table_entry_size;
+    const std::size_t entry = offset + j / 3 * 4;
     named.set(entry + j % 3, values[j]);
     if (j % 3 == 2) {
-      named.set(entry + murve::k_table_fill_position, 0x00);
+      named.set(entry + 3, 0x00);
     }
   }
 }
@@ -105,31 +110,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!words.empty() && words[0][0] != '#') {
     const std::int32_t number = words[0][0] == 'c' ? library_number(words[0].c_str() + 1, 10) : -1;
     if (words[0] == "cspec") {
-      for (std::size_t j = 0; j < values.size() && j < murve::k_spec_size; ++j) {
-        named.set(murve::k_spec_offset + j, values[j]);
+      for (std::size_t j = 0; j < values.size() && j < 48; ++j) {
+        named.set(offset_of(murve::k_spec_table) + j, values[j]);
       }
     } else if (number >= 0 && number < 64) {
       if (!values.empty()) {
-        named.set(murve::k_color_code_offset + static_cast<std::size_t>(number), values[0]);
+        named.set(offset_of(murve::k_color_codes) + static_cast<std::size_t>(number), values[0]);
       }
     } else if (number == 2608) {
-      name_table(values, murve::k_table2608_offset, 48, named);
+      name_table(values, offset_of(murve::k_table2608), 48, named);
     } else if (number == 2151) {
-      name_table(values, murve::k_table2151_offset, 24, named);
+      name_table(values, offset_of(murve::k_table2151), 24, named);
     } else {
       expected_accepted = false;
     }
   }
 
-  murve::ColorImage before;
-  murve::build_default_image(before);
+  const murve::ColorImage before = murve::build_default_image();
   murve::ColorImage image = before;
   const bool accepted =
       murve::apply_settings_line(std::span<const char* const>(tokens.data(), count), image);
-  const std::string output = murve_fuzz::take_stdout();
 
   FUZZ_CHECK(accepted == expected_accepted);
-  FUZZ_CHECK(output == (accepted ? "" : "??? [" + words[0] + "]\n"));
+  FUZZ_CHECK(murve_fuzz::take_stdout().empty());
   for (std::size_t i = 0; i < image.bytes.size(); ++i) {
     FUZZ_CHECK(image.bytes[i] == (named.bytes[i] ? named.values[i] : before.bytes[i]));
   }

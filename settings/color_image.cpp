@@ -24,63 +24,60 @@ ValueBytes default_table2608_entry(std::size_t entry) {
   return {0x3f, 0x3f, 0x3f};
 }
 
+ValueBytes default_table2151_entry(std::size_t) {
+  return {0x20, 0x20, 0x3f};
+}
+
 ValueBytes default_spec_entry(std::size_t entry) {
   static constexpr std::array<ValueBytes, 4> k_by_quarter = {
       {{0x00, 0x00, 0xff}, {0x00, 0xff, 0x00}, {0x00, 0xff, 0xff}, {0xff, 0xff, 0x00}}};
   return k_by_quarter[entry / 4];
 }
 
-void set_table_byte(ColorImage& image, std::size_t offset, std::size_t size, std::size_t k,
-                    std::uint8_t value) {
-  if (k >= size) {
-    return;
+void set_default_entries(ColorImage& image, const ColorTable& table,
+                         ValueBytes (*entry_values)(std::size_t)) {
+  for (std::size_t entry = 0; entry < table.entries; ++entry) {
+    const ValueBytes values = entry_values(entry);
+    for (std::size_t byte = 0; byte < table.entry_size; ++byte) {
+      set_table_byte(image, table, entry * table.entry_size + byte,
+                     byte < values.size() ? values[byte] : 0x00);
+    }
   }
-  image.bytes[offset + k] = k % k_table_entry_size == k_table_fill_position ? 0x00 : value;
-}
-
-void set_table_entry(ColorImage& image, std::size_t offset, std::size_t entry,
-                     const ValueBytes& values) {
-  const std::size_t first = offset + entry * k_table_entry_size;
-  std::copy(values.begin(), values.end(), image.bytes.begin() + static_cast<std::ptrdiff_t>(first));
-  image.bytes[first + k_table_fill_position] = 0x00;
 }
 
 }  // namespace
 
-void build_default_image(ColorImage& image) {
-  image.bytes.fill(0x00);
+ColorImage build_default_image() {
+  ColorImage image;
   std::copy(k_default_color_codes.begin(), k_default_color_codes.end(), image.bytes.begin());
-  for (std::size_t entry = 0; entry < k_table2608_size / k_table_entry_size; ++entry) {
-    set_table_entry(image, k_table2608_offset, entry, default_table2608_entry(entry));
-  }
-  for (std::size_t entry = 0; entry < k_table2151_size / k_table_entry_size; ++entry) {
-    set_table_entry(image, k_table2151_offset, entry, {0x20, 0x20, 0x3f});
-  }
-  for (std::size_t entry = 0; entry < k_spec_size / 3; ++entry) {
-    const ValueBytes values = default_spec_entry(entry);
-    std::copy(values.begin(), values.end(),
-              image.bytes.begin() + static_cast<std::ptrdiff_t>(k_spec_offset + entry * 3));
+  set_default_entries(image, k_table2608, default_table2608_entry);
+  set_default_entries(image, k_table2151, default_table2151_entry);
+  set_default_entries(image, k_spec_table, default_spec_entry);
+  return image;
+}
+
+void set_table_byte(ColorImage& image, const ColorTable& table, std::size_t byte_index,
+                    std::uint8_t value) {
+  if (byte_index < table.size()) {
+    image.at(table.address + static_cast<unsigned>(byte_index)) =
+        is_fill_byte(table, byte_index) ? 0x00 : value;
   }
 }
 
 void set_color_code(ColorImage& image, std::size_t code, std::uint8_t value) {
-  if (code < k_color_code_count) {
-    image.bytes[k_color_code_offset + code] = value;
-  }
+  set_table_byte(image, k_color_codes, code, value);
 }
 
-void set_table2608_byte(ColorImage& image, std::size_t k, std::uint8_t value) {
-  set_table_byte(image, k_table2608_offset, k_table2608_size, k, value);
+void set_table2608_byte(ColorImage& image, std::size_t byte_index, std::uint8_t value) {
+  set_table_byte(image, k_table2608, byte_index, value);
 }
 
-void set_table2151_byte(ColorImage& image, std::size_t k, std::uint8_t value) {
-  set_table_byte(image, k_table2151_offset, k_table2151_size, k, value);
+void set_table2151_byte(ColorImage& image, std::size_t byte_index, std::uint8_t value) {
+  set_table_byte(image, k_table2151, byte_index, value);
 }
 
-void set_spec_byte(ColorImage& image, std::size_t k, std::uint8_t value) {
-  if (k < k_spec_size) {
-    image.bytes[k_spec_offset + k] = value;
-  }
+void set_spec_byte(ColorImage& image, std::size_t byte_index, std::uint8_t value) {
+  set_table_byte(image, k_spec_table, byte_index, value);
 }
 
 std::span<const std::uint8_t> image_bytes(const ColorImage& image, unsigned address,

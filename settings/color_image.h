@@ -5,40 +5,35 @@
 #include <cstdint>
 #include <span>
 
+#include "settings/memory_map.h"
+
 namespace murve {
-
-// Device EEPROM addresses of what the tool writes.
-inline constexpr unsigned k_signature_address = 0x080;
-inline constexpr unsigned k_color_image_address = 0x082;
-inline constexpr std::size_t k_color_image_size = 208;
-
-// Where each table starts within the image, and its size in bytes.
-inline constexpr std::size_t k_color_code_offset = 0;
-inline constexpr std::size_t k_color_code_count = 64;
-inline constexpr std::size_t k_table2608_offset = 64;
-inline constexpr std::size_t k_table2608_size = 64;
-inline constexpr std::size_t k_table2151_offset = 128;
-inline constexpr std::size_t k_table2151_size = 32;
-inline constexpr std::size_t k_spec_offset = 160;
-inline constexpr std::size_t k_spec_size = 48;
-
-// Tables 2608 and 2151 hold entries of three value bytes and a fill byte that is always 0x00.
-inline constexpr std::size_t k_table_entry_size = 4;
-inline constexpr std::size_t k_table_fill_position = 3;
 
 // The 208 bytes for device addresses 0x082-0x151: byte i belongs at address 0x082 + i.
 struct ColorImage {
   std::array<std::uint8_t, k_color_image_size> bytes{};
+
+  // The byte for a device address within the image.
+  std::uint8_t& at(unsigned address) { return bytes[address - k_color_image_address]; }
+  std::uint8_t at(unsigned address) const { return bytes[address - k_color_image_address]; }
 };
 
-void build_default_image(ColorImage& image);
+ColorImage build_default_image();
 
-// Setters by table; an index outside its table changes nothing. The table 2608 and 2151 setters
-// count fill bytes in `k` and always store 0x00 at a fill position, whatever `value` says.
+// Setters by table; an index outside its table changes nothing. For tables 2608 and 2151,
+// `byte_index` counts fill bytes too, and a fill byte is always stored as 0x00, whatever `value`
+// says.
+void set_table_byte(ColorImage& image, const ColorTable& table, std::size_t byte_index,
+                    std::uint8_t value);
 void set_color_code(ColorImage& image, std::size_t code, std::uint8_t value);
-void set_table2608_byte(ColorImage& image, std::size_t k, std::uint8_t value);
-void set_table2151_byte(ColorImage& image, std::size_t k, std::uint8_t value);
-void set_spec_byte(ColorImage& image, std::size_t k, std::uint8_t value);
+void set_table2608_byte(ColorImage& image, std::size_t byte_index, std::uint8_t value);
+void set_table2151_byte(ColorImage& image, std::size_t byte_index, std::uint8_t value);
+void set_spec_byte(ColorImage& image, std::size_t byte_index, std::uint8_t value);
+
+// Whether byte `byte_index` of `table` is a fill byte.
+constexpr bool is_fill_byte(const ColorTable& table, std::size_t byte_index) {
+  return byte_index % table.entry_size >= table.values_per_entry;
+}
 
 // The image bytes for `length` consecutive device addresses from `address`, which must lie within
 // 0x082-0x151; a range reaching outside it is cut to what lies inside.

@@ -1,8 +1,10 @@
 #include "settings/settings_file.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <memory>
+#include <filesystem>
+#include <system_error>
 
 #include "settings/number_reading.h"
 
@@ -11,9 +13,6 @@ namespace {
 
 constexpr int k_end_of_file_byte = 0x1a;
 constexpr const char* k_token_delimiters = "=, \t\n";
-constexpr std::size_t k_max_spec_values = 48;
-constexpr std::size_t k_max_table2608_values = 48;
-constexpr std::size_t k_max_table2151_values = 24;
 constexpr std::int32_t k_table2608_keyword = 2608;
 constexpr std::int32_t k_table2151_keyword = 2151;
 
@@ -21,25 +20,18 @@ std::uint8_t value_byte(const char* token) {
   return static_cast<std::uint8_t>(read_hex(token));
 }
 
-using TableSetter = void (*)(ColorImage&, std::size_t, std::uint8_t);
-
-// Lays values into entries three at a time, writing 0x00 into each fill byte as it is passed.
-void apply_table_values(std::span<const char* const> values, std::size_t max_values,
-                        TableSetter set_byte, ColorImage& image) {
-  std::size_t k = 0;
-  for (std::size_t j = 0; j < values.size() && j < max_values; ++j) {
-    set_byte(image, k, value_byte(values[j]));
-    ++k;
-    if (k % k_table_entry_size == k_table_fill_position) {
-      set_byte(image, k, 0x00);
-      ++k;
+// Lays values into the table's value bytes in order, writing 0x00 into each fill byte as it is
+// passed.
+void apply_table_values(std::span<const char* const> values, const ColorTable& table,
+                        ColorImage& image) {
+  std::size_t byte_index = 0;
+  for (std::size_t j = 0; j < values.size() && j < table.max_values(); ++j) {
+    set_table_byte(image, table, byte_index++, value_byte(values[j]));
+    while (byte_index < table.size() && is_fill_byte(table, byte_index)) {
+      set_table_byte(image, table, byte_index++, 0x00);
     }
   }
 }
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 }  // namespace
 
@@ -49,8 +41,12 @@ int SettingsLineReader::peek_raw() {
       return EOF;
     }
     chunk_pos_ = 0;
+    errno = 0;
     chunk_end_ = std::fread(chunk_.data(), 1, chunk_.size(), file_);
     if (chunk_end_ == 0) {
+      if (std::ferror(file_) != 0) {
+        read_error_ = errno != 0 ? errno : EIO;
+      }
       ended_ = true;
       return EOF;
     }
@@ -86,7 +82,14 @@ bool SettingsLineReader::read_line(LineBuffer& line) {
     }
   }
   line[length] = '\0';
-  return length > 0;
+  if (length == 0) {
+    return false;
+  }
+  if (at_line_start_) {
+    ++line_number_;
+  }
+  at_line_start_ = line[length - 1] == '\n';
+  return true;
 }
 
 std::size_t tokenize_settings_line(char* line, LineTokens& tokens) {
@@ -116,53 +119,65 @@ bool apply_settings_line(std::span<const char* const> tokens, ColorImage& image)
   if (keyword[0] == '#') {
     return true;
   }
-  if (keyword[0] == 'c') {
-    if (std::strcmp(keyword, "cspec") == 0) {
-      for (std::size_t j = 0; j < values.size() && j < k_max_spec_values; ++j) {
-        set_spec_byte(image, j, value_byte(values[j]));
-      }
-      return true;
-    }
-    const std::int32_t number = read_decimal(keyword + 1);
-    if (number >= 0 && static_cast<std::size_t>(number) < k_color_code_count) {
-      if (!values.empty()) {
-        set_color_code(image, static_cast<std::size_t>(number), value_byte(values[0]));
-      }
-      return true;
-    }
-    if (number == k_table2608_keyword) {
-      apply_table_values(values, k_max_table2608_values, set_table2608_byte, image);
-      return true;
-    }
-    if (number == k_table2151_keyword) {
-      apply_table_values(values, k_max_table2151_values, set_table2151_byte, image);
-      return true;
-    }
+  if (keyword[0] != 'c') {
+    return false;
   }
-  std::printf("??? [%s]\n", keyword);
+  if (std::strcmp(keyword, "cspec") == 0) {
+    apply_table_values(values, k_spec_table, image);
+    return true;
+  }
+  const std::int32_t number = read_decimal(keyword + 1);
+  if (number >= 0 && static_cast<std::size_t>(number) < k_color_codes.entries) {
+    if (!values.empty()) {
+      set_color_code(image, static_cast<std::size_t>(number), value_byte(values[0]));
+    }
+    return true;
+  }
+  if (number == k_table2608_keyword) {
+    apply_table_values(values, k_table2608, image);
+    return true;
+  }
+  if (number == k_table2151_keyword) {
+    apply_table_values(values, k_table2151, image);
+    return true;
+  }
   return false;
 }
 
-bool read_settings(std::FILE* file, ColorImage& image) {
+SettingsOutcome read_settings(std::FILE* file, ColorImage& image) {
+  SettingsOutcome outcome;
   SettingsLineReader reader(file);
   LineBuffer line;
   LineTokens tokens;
   while (reader.read_line(line)) {
     const std::size_t count = tokenize_settings_line(line.data(), tokens);
     if (!apply_settings_line(std::span<const char* const>(tokens.data(), count), image)) {
-      std::printf("config file error\n");
-      return false;
+      outcome.failure = SettingsFailure::bad_line;
+      outcome.line_number = reader.line_number();
+      outcome.first_token = tokens[0];
+      return outcome;
     }
   }
-  return true;
+  outcome.error_number = reader.read_error();
+  outcome.line_number = reader.line_number();
+  return outcome;
 }
 
-bool load_settings_file(const std::string& settings_path, ColorImage& image) {
+SettingsOutcome load_settings_file(const std::string& settings_path, ColorImage& image) {
   // Binary mode: the reader does the text-mode conversion itself, the same on every platform.
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(settings_path.c_str(), "rb"));
+  UniqueFile file(std::fopen(settings_path.c_str(), "rb"));
+  SettingsOutcome outcome;
   if (!file) {
-    std::printf("open error.[%s]\n", settings_path.c_str());
-    return false;
+    outcome.failure = SettingsFailure::cannot_open;
+    outcome.error_number = errno;
+    return outcome;
+  }
+  // A folder opens on POSIX systems, and its first read fails: that is no file of settings.
+  std::error_code ignored;
+  if (std::filesystem::is_directory(settings_path, ignored)) {
+    outcome.failure = SettingsFailure::cannot_open;
+    outcome.error_number = EISDIR;
+    return outcome;
   }
   return read_settings(file.get(), image);
 }

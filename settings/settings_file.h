@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -18,6 +19,11 @@ inline constexpr std::size_t k_max_line_tokens = 128;
 using LineBuffer = std::array<char, k_max_line_read + 1>;
 using LineTokens = std::array<const char*, k_max_line_tokens>;
 
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
 // Reads a file as the C runtime's text mode does on Windows, on every platform: CR LF reads as
 // LF, and a byte 0x1A ends the file. A read error counts as the end of the file.
 class SettingsLineReader {
@@ -28,6 +34,13 @@ class SettingsLineReader {
   // characters; gives false at the end of the file.
   bool read_line(LineBuffer& line);
 
+  // The line of the file, counted from 1, that the text last read belongs to; the parts of a line
+  // longer than one read all belong to the same line.
+  std::size_t line_number() const { return line_number_; }
+
+  // The errno of a read error that ended the file early; 0 when there was none.
+  int read_error() const { return read_error_; }
+
  private:
   int next_char();
   int peek_raw();
@@ -37,21 +50,39 @@ class SettingsLineReader {
   std::size_t chunk_pos_ = 0;
   std::size_t chunk_end_ = 0;
   bool ended_ = false;
+  int read_error_ = 0;
+  std::size_t line_number_ = 0;
+  bool at_line_start_ = true;
 };
 
 // Splits `line` in place at runs of "=, \t\n", up to its first NUL, into at most
 // k_max_line_tokens tokens; gives the count.
 std::size_t tokenize_settings_line(char* line, LineTokens& tokens);
 
-// Applies one line's tokens to the image; gives false, having printed "??? [token]", when the
-// first token names no comment and no table.
+// Applies one line's tokens to the image; gives false when the first token names no comment and
+// no table (the line is rejected, and the image is as it was).
 bool apply_settings_line(std::span<const char* const> tokens, ColorImage& image);
 
-// Reads every line of an open settings file into the image; prints "config file error" and gives
-// false at the first rejected line.
-bool read_settings(std::FILE* file, ColorImage& image);
+enum class SettingsFailure {
+  none,
+  cannot_open,  // the file can't be opened, or is a folder
+  bad_line,     // a line whose first token names no comment and no table
+};
 
-// Opens, reads and closes the settings file; prints "open error.[path]" when it can't be opened.
-bool load_settings_file(const std::string& settings_path, ColorImage& image);
+// How reading a settings file went, with what a person needs to find the fault.
+struct SettingsOutcome {
+  SettingsFailure failure = SettingsFailure::none;
+  int error_number = 0;         // cannot_open: why; otherwise a read error that ended the file
+  std::size_t line_number = 0;  // bad_line, or the line a read error stopped at
+  std::string first_token;      // bad_line: the token that names no line kind
+
+  bool ok() const { return failure == SettingsFailure::none; }
+};
+
+// Reads every line of an open settings file into the image, up to the first rejected line.
+SettingsOutcome read_settings(std::FILE* file, ColorImage& image);
+
+// Opens, reads and closes the settings file.
+SettingsOutcome load_settings_file(const std::string& settings_path, ColorImage& image);
 
 }  // namespace murve

@@ -45,10 +45,7 @@ Bytes expected_default_image() {
 }
 
 murve::ColorImage default_image() {
-  murve::ColorImage image;
-  image.bytes.fill(0x5a);  // building must overwrite every byte
-  murve::build_default_image(image);
-  return image;
+  return murve::build_default_image();
 }
 
 TEST(ColorImage, DefaultsMatchTheTables) {

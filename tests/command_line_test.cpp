@@ -1,4 +1,4 @@
-// Command-line parsing: accepted or rejected, what it leaves in RunOptions, and what it prints.
+// Command-line parsing: the options of a run, or why the command line is rejected.
 
 #include "app/command_line.h"
 
@@ -11,57 +11,73 @@
 
 namespace {
 
-constexpr std::int32_t k_max = std::numeric_limits<std::int32_t>::max();
-constexpr std::int32_t k_min = std::numeric_limits<std::int32_t>::min();
 constexpr const char* k_default_path = "murve_color.cfg";
+
+using murve::CommandLineProblem;
+constexpr CommandLineProblem k_ok = CommandLineProblem::none;
+constexpr CommandLineProblem k_unknown = CommandLineProblem::unknown_option;
+constexpr CommandLineProblem k_no_port = CommandLineProblem::port_missing;
+constexpr CommandLineProblem k_bad_port = CommandLineProblem::port_out_of_range;
+constexpr CommandLineProblem k_no_path = CommandLineProblem::settings_path_missing;
 
 struct CommandLineCase {
   std::vector<std::string> arguments;  // after the program's name
-  bool accepted;
-  std::int32_t port_number;
-  std::string settings_path;
-  std::string output;
+  CommandLineProblem problem;
+  // Accepted: the options; rejected: `argument` is the argument the rejection names.
+  std::int32_t port_number = 0;
+  std::string settings_path = k_default_path;
+  bool verify = false;
+  std::string argument = "";
 };
 
 TEST(CommandLine, ArgumentLists) {
   const std::vector<CommandLineCase> cases = {
-      {{}, false, 0, k_default_path, ""},
-      {{"-com", "5"}, true, 5, k_default_path, ""},
-      {{"-com", "0"}, false, 0, k_default_path, ""},
-      {{"-com", "17"}, false, 17, k_default_path, ""},
-      {{"-com", "1"}, true, 1, k_default_path, ""},
-      {{"-com", "16"}, true, 16, k_default_path, ""},
-      {{"-com", "-1"}, false, -1, k_default_path, ""},
-      {{"-com", "5x"}, true, 5, k_default_path, ""},
-      {{"-com", "x5"}, false, 0, k_default_path, ""},
-      {{"-com", "0x10"}, false, 0, k_default_path, ""},
-      {{"-com", " \t+7"}, true, 7, k_default_path, ""},
-      {{"-com", "4294967297"}, false, k_max, k_default_path, ""},
-      {{"-com", "-4294967295"}, false, k_min, k_default_path, ""},
-      {{"-com", "2147483648"}, false, k_max, k_default_path, ""},
-      {{"-com"}, false, 0, k_default_path, ""},
-      {{"-com", "5", "-config"}, false, 5, k_default_path, ""},
-      {{"-COM", "5"}, false, 0, k_default_path, "invalid option [-COM]\n"},
-      {{"-Config", "a.cfg", "-com", "5"}, false, 0, k_default_path, "invalid option [-Config]\n"},
-      {{"--com", "5"}, false, 0, k_default_path, "invalid option [--com]\n"},
-      {{"-com ", "5"}, false, 0, k_default_path, "invalid option [-com ]\n"},
-      {{"", "-com", "5"}, false, 0, k_default_path, "invalid option []\n"},
-      {{"-com", "3", "-com", "4"}, true, 4, k_default_path, ""},
-      {{"-com", "-config"}, false, 0, k_default_path, ""},
-      {{"-com", "5", "-config", ""}, false, 5, "", ""},
-      {{"-x", "-com", "5"}, false, 0, k_default_path, "invalid option [-x]\n"},
-      {{"-com", "5", "extra"}, false, 5, k_default_path, "invalid option [extra]\n"},
+      {{}, k_no_port},
+      {{"-com", "5"}, k_ok, 5},
+      {{"-com", "0"}, k_bad_port, 0, "", false, "0"},
+      {{"-com", "17"}, k_bad_port, 0, "", false, "17"},
+      {{"-com", "1"}, k_ok, 1},
+      {{"-com", "16"}, k_ok, 16},
+      {{"-com", "-1"}, k_bad_port, 0, "", false, "-1"},
+      {{"-com", "5x"}, k_ok, 5},
+      {{"-com", "x5"}, k_bad_port, 0, "", false, "x5"},
+      {{"-com", "0x10"}, k_bad_port, 0, "", false, "0x10"},
+      {{"-com", " \t+7"}, k_ok, 7},
+      {{"-com", "4294967297"}, k_bad_port, 0, "", false, "4294967297"},
+      {{"-com", "-4294967295"}, k_bad_port, 0, "", false, "-4294967295"},
+      {{"-com", "2147483648"}, k_bad_port, 0, "", false, "2147483648"},
+      {{"-com"}, k_no_port},
+      {{"-com", "5", "-config"}, k_no_path},
+      {{"-COM", "5"}, k_unknown, 0, "", false, "-COM"},
+      {{"-Config", "a.cfg", "-com", "5"}, k_unknown, 0, "", false, "-Config"},
+      {{"--com", "5"}, k_unknown, 0, "", false, "--com"},
+      {{"-com ", "5"}, k_unknown, 0, "", false, "-com "},
+      {{"", "-com", "5"}, k_unknown, 0, "", false, ""},
+      {{"-com", "3", "-com", "4"}, k_ok, 4},
+      {{"-com", "-config"}, k_bad_port, 0, "", false, "-config"},
+      {{"-com", "5", "-config", ""}, k_no_path},
+      {{"-x", "-com", "5"}, k_unknown, 0, "", false, "-x"},
+      {{"-com", "5", "extra"}, k_unknown, 0, "", false, "extra"},
       // Parsing stops at the first unknown option, so only that one is reported.
-      {{"-com", "5", "-x", "-y"}, false, 5, k_default_path, "invalid option [-x]\n"},
-      {{"-x", "-config", "a.cfg"}, false, 0, k_default_path, "invalid option [-x]\n"},
-      {{"5"}, false, 0, k_default_path, "invalid option [5]\n"},
-      {{"-config", "my colors.cfg", "-com", "2"}, true, 2, "my colors.cfg", ""},
-      {{"-com", "5", "-config", "a.cfg", "-config", "b.cfg"}, true, 5, "b.cfg", ""},
+      {{"-com", "5", "-x", "-y"}, k_unknown, 0, "", false, "-x"},
+      {{"-x", "-config", "a.cfg"}, k_unknown, 0, "", false, "-x"},
+      {{"5"}, k_unknown, 0, "", false, "5"},
+      {{"-config", "my colors.cfg", "-com", "2"}, k_ok, 2, "my colors.cfg"},
+      {{"-com", "5", "-config", "a.cfg", "-config", "b.cfg"}, k_ok, 5, "b.cfg"},
       // Whatever follows an option is its value, even another option's name.
-      {{"-config", "-com", "-com", "3"}, true, 3, "-com", ""},
-      {{"-com", "5", "-config", "-"}, true, 5, "-", ""},
-      {{"-com", "5", "-config", " x "}, true, 5, " x ", ""},
-      {{"-config", "a.cfg"}, false, 0, "a.cfg", ""},
+      {{"-config", "-com", "-com", "3"}, k_ok, 3, "-com"},
+      {{"-com", "5", "-config", "-"}, k_ok, 5, "-"},
+      {{"-com", "5", "-config", " x "}, k_ok, 5, " x "},
+      {{"-config", "a.cfg"}, k_no_port},
+      // -verify takes no value and may stand anywhere among the others.
+      {{"-com", "5", "-verify"}, k_ok, 5, k_default_path, true},
+      {{"-verify", "-config", "a.cfg", "-com", "5"}, k_ok, 5, "a.cfg", true},
+      {{"-verify", "-verify", "-com", "5"}, k_ok, 5, k_default_path, true},
+      {{"-com", "5", "-verify", "7"}, k_unknown, 0, "", false, "7"},
+      {{"-com", "-verify"}, k_bad_port, 0, "", false, "-verify"},
+      {{"-com", "5", "-config", "-verify"}, k_ok, 5, "-verify"},
+      {{"-Verify", "-com", "5"}, k_unknown, 0, "", false, "-Verify"},
+      {{"-verify"}, k_no_port},
   };
   for (const CommandLineCase& c : cases) {
     std::string joined;
@@ -70,15 +86,17 @@ TEST(CommandLine, ArgumentLists) {
       argv.push_back(argument.c_str());
       joined += "[" + argument + "]";
     }
-    murve::RunOptions options;
-    testing::internal::CaptureStdout();
-    const bool accepted =
-        murve::parse_command_line(static_cast<int>(argv.size()), argv.data(), options);
-    const std::string output = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(accepted, c.accepted) << joined;
-    EXPECT_EQ(options.port_number, c.port_number) << joined;
-    EXPECT_EQ(options.settings_path, c.settings_path) << joined;
-    EXPECT_EQ(output, c.output) << joined;
+    const murve::CommandLine parsed =
+        murve::parse_command_line(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(parsed.problem, c.problem) << joined;
+    EXPECT_EQ(parsed.options.has_value(), c.problem == k_ok) << joined;
+    if (parsed.options) {
+      EXPECT_EQ(parsed.options->port_number, c.port_number) << joined;
+      EXPECT_EQ(parsed.options->settings_path, c.settings_path) << joined;
+      EXPECT_EQ(parsed.options->verify, c.verify) << joined;
+    } else {
+      EXPECT_EQ(parsed.argument, c.argument) << joined;
+    }
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,13 +14,8 @@
 namespace murve_test {
 namespace {
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
-
 murve::ColorImage default_image() {
-  murve::ColorImage image;
-  murve::build_default_image(image);
-  return image;
+  return murve::build_default_image();
 }
 
 std::string joined(const std::vector<std::string>& lines) {
@@ -47,47 +44,76 @@ TEST(HexByteList, JoinsLowercasePairsWithSingleSpaces) {
 }
 
 TEST(IdentifyDevice, JudgesTheBannerByTheTextMurve) {
+  using murve::IdentifyResult;
   struct Case {
     const char* name;
+    std::vector<ReplyPiece> wake_answer;
     std::vector<ReplyPiece> banner;
-    bool identified;
-    std::string printed;
+    IdentifyResult result;
+    std::string reply;  // left in the link for the caller to print
   };
+  const std::vector<ReplyPiece> prompt = {{0, "\n> "}};
   const std::vector<Case> cases = {
-      {"names MURVE Pro", {{2, "MURVE Pro\n> "}}, true, "MURVE Pro\n> \n"},
-      {"MURVE inside other text", {{2, "xMURVEx"}}, true, "xMURVEx\n"},
+      {"names MURVE Pro",
+       prompt,
+       {{2, "MURVE Pro\n> "}},
+       IdentifyResult::identified,
+       "MURVE Pro\n> "},
+      {"MURVE inside other text", prompt, {{2, "xMURVEx"}}, IdentifyResult::identified, "xMURVEx"},
       {"lower case does not count",
+       prompt,
        {{2, "murve pro\n> "}},
-       false,
-       "murve pro\n> \nMURVE(6183) not found.\n"},
-      {"silent device", {}, false, "\nMURVE(6183) not found.\n"},
+       IdentifyResult::not_murve,
+       "murve pro\n> "},
+      {"silent device", {}, {}, IdentifyResult::no_answer, ""},
       {"NUL hides what follows",
+       prompt,
        {{2, std::string("ok\0MURVE", 8)}},
-       false,
-       "ok\nMURVE(6183) not found.\n"},
-      // A banner that arrives in pieces is judged whole, not by its first bytes.
+       IdentifyResult::not_murve,
+       "ok"},
+      // A banner that arrives in pieces is judged and printed whole, to the end of the line that
+      // names the device, not by its first bytes.
       {"banner still arriving",
+       prompt,
        {{2, "Welcome to the "}, {60, "MURVE Pro\n> "}},
-       true,
-       "Welcome to the MURVE Pro\n> \n"},
+       IdentifyResult::identified,
+       "Welcome to the MURVE Pro\n> "},
+      {"MURVE line still arriving",
+       prompt,
+       {{2, "MURVE"}, {50, " Pro (6183)"}, {99, "\r\n"}},
+       IdentifyResult::identified,
+       "MURVE Pro (6183)\r\n"},
+      // The rest of a wake answer still coming on a slow line is dropped, not printed before the
+      // banner.
+      {"wake answer still arriving",
+       {{0, "--"}, {5, "---"}, {9, "--\r\n"}, {12, "> "}},
+       {{2, "MURVE Pro\n"}},
+       IdentifyResult::identified,
+       "MURVE Pro\n"},
+      {"wake answer after the sleep",
+       {{30, "--"}, {45, "-\r\n> "}},
+       {{2, "MURVE Pro\n"}},
+       IdentifyResult::identified,
+       "MURVE Pro\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeLink link(banner_responder(c.banner));
-    CaptureStdout();
-    EXPECT_EQ(murve::identify_device(link), c.identified);
-    EXPECT_EQ(GetCapturedStdout(), c.printed);
+    FakeLink link(
+        [&c](const std::string& sent) { return sent == "h\r" ? c.banner : c.wake_answer; });
+    const murve::Identification identification = murve::identify_device(link);
+    EXPECT_EQ(identification.result, c.result);
+    EXPECT_EQ(std::string(link.response()), c.reply);
     EXPECT_EQ(link.sent, (std::vector<std::string>{"\r", "h\r"}));
   }
 }
 
-TEST(IdentifyDevice, SleepsTenMillisecondsAndReadsOnceAfterEachWrite) {
+// At full speed the wake's answer is over long before its sleep ends, and costs no wait.
+TEST(IdentifyDevice, TakesTenMillisecondsForTheWakeAtFullSpeed) {
   FakeLink link(banner_responder({{0, "MURVE Pro\n> "}}));
-  CaptureStdout();
-  ASSERT_TRUE(murve::identify_device(link));
-  GetCapturedStdout();
-  EXPECT_EQ(link.events, (std::vector<std::string>{"send \r", "sleep 10", "receive", "send h\r",
-                                                   "sleep 10", "receive"}));
+  ASSERT_EQ(murve::identify_device(link).result, murve::IdentifyResult::identified);
+  EXPECT_EQ(link.now_ms, 10 + 10);
+  EXPECT_EQ(link.events.back(), "receive");
+  EXPECT_EQ(std::count(link.events.begin(), link.events.end(), "sleep 10"), 1);
 }
 
 TEST(IdentifyDevice, FailedWriteEndsIdentification) {
@@ -95,19 +121,39 @@ TEST(IdentifyDevice, FailedWriteEndsIdentification) {
     SCOPED_TRACE(failing);
     FakeLink link(banner_responder({{0, "MURVE Pro\n> "}}));
     link.fail_sends(failing);
-    CaptureStdout();
-    EXPECT_FALSE(murve::identify_device(link));
-    EXPECT_EQ(GetCapturedStdout(), "write error.\n");
+    const murve::Identification identification = murve::identify_device(link);
+    EXPECT_EQ(identification.result, murve::IdentifyResult::send_failed);
+    EXPECT_EQ(identification.error.code, FakeLink::k_send_error_code);
     EXPECT_EQ(link.sent.size(), static_cast<std::size_t>(failing));
   }
 }
 
-TEST(WriteColorImage, SendsAndEchoesTheSevenDefaultCommands) {
+// What the observer is told of each command: "sent ADDR", "failed ADDR" or "skipped ADDR".
+struct Observed {
+  std::vector<std::string> events;
+  std::string echoed;  // the text of the commands sent
+
+  murve::WriteObserver observer() {
+    return [this](const murve::WriteReport& report) {
+      static const char* const k_names[] = {"sent", "failed", "skipped"};
+      char address[8];
+      std::snprintf(address, sizeof address, "%03x", report.write.address);
+      events.push_back(std::string(k_names[static_cast<int>(report.status)]) + " " + address);
+      if (report.status == murve::CommandStatus::sent) {
+        echoed += report.command;
+      } else {
+        EXPECT_EQ(report.error.failed(), report.status == murve::CommandStatus::send_failed);
+      }
+    };
+  }
+};
+
+TEST(WriteColorImage, SendsAndReportsTheSevenDefaultCommands) {
   murvesim::MurveConsole console;
   FakeLink link(console_responder(console));
-  CaptureStdout();
-  murve::write_color_image(link, default_image());
-  EXPECT_EQ(GetCapturedStdout(), joined(k_default_write_commands));
+  Observed observed;
+  murve::write_color_image(link, default_image(), observed.observer());
+  EXPECT_EQ(observed.echoed, joined(k_default_write_commands));
   EXPECT_EQ(link.sent, k_default_write_commands);
   // Lock step: each command is followed by its 50 ms and one read before the next.
   for (std::size_t i = 0; i < k_default_write_commands.size(); ++i) {
@@ -126,31 +172,36 @@ TEST(WriteColorImage, FailedCommandEndsOnlyItsGroup) {
     const char* name;
     int first_failing;
     int until;
-    std::vector<std::size_t> echoed;  // indexes into the default commands
-    std::string errors_before_group_b;
-    std::string errors_after_group_b;
+    std::vector<std::string> events;
   };
   const std::vector<Case> cases = {
-      {"first of group A", 0, 1, {2, 3, 4, 5, 6}, "write error.\n", ""},
-      {"second of group A", 1, 2, {0, 2, 3, 4, 5, 6}, "write error.\n", ""},
-      {"third of group B", 4, 5, {0, 1, 2, 3}, "", "write error.\n"},
+      {"first of group A",
+       0,
+       1,
+       {"failed 082", "skipped 0a2", "sent 0c2", "sent 0e2", "sent 102", "sent 122", "sent 142"}},
+      {"second of group A",
+       1,
+       2,
+       {"sent 082", "failed 0a2", "sent 0c2", "sent 0e2", "sent 102", "sent 122", "sent 142"}},
+      {"third of group B",
+       4,
+       5,
+       {"sent 082", "sent 0a2", "sent 0c2", "sent 0e2", "failed 102", "skipped 122",
+        "skipped 142"}},
+      {"every command",
+       0,
+       -1,
+       {"failed 082", "skipped 0a2", "failed 0c2", "skipped 0e2", "skipped 102", "skipped 122",
+        "skipped 142"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     murvesim::MurveConsole console;
     FakeLink link(console_responder(console));
     link.fail_sends(c.first_failing, c.until);
-    CaptureStdout();
-    murve::write_color_image(link, default_image());
-    std::string expected;
-    for (std::size_t index : c.echoed) {
-      if (index >= 2 && expected.find("0c2") == std::string::npos) {
-        expected += c.errors_before_group_b;
-      }
-      expected += k_default_write_commands[index];
-    }
-    expected += c.errors_after_group_b;
-    EXPECT_EQ(GetCapturedStdout(), expected);
+    Observed observed;
+    murve::write_color_image(link, default_image(), observed.observer());
+    EXPECT_EQ(observed.events, c.events);
   }
 }
 
@@ -161,27 +212,26 @@ TEST(WriteColorImage, CarriesSettingsChangesAndZeroFillBytes) {
   murve::set_spec_byte(image, 47, 0x01);
   murvesim::MurveConsole console;
   FakeLink link(console_responder(console));
-  CaptureStdout();
-  murve::write_color_image(link, image);
-  const std::string output = GetCapturedStdout();
+  Observed observed;
+  murve::write_color_image(link, image, observed.observer());
   std::string code_command = "eepromex 0a2";
   for (int i = 0; i < 31; ++i) {
     code_command += " 00";
   }
-  EXPECT_NE(output.find(code_command + " 7f\n"), std::string::npos);
+  EXPECT_NE(observed.echoed.find(code_command + " 7f\n"), std::string::npos);
   EXPECT_EQ(console.eeprom()[0x82 + 63], 0x7f);
   EXPECT_EQ(console.eeprom()[0x102 + 3], 0x00);
   EXPECT_EQ(console.eeprom()[0x151], 0x01);
-  EXPECT_NE(output.find("eepromex 142 ff 00 ff ff ff ff 00 ff ff 00 ff ff 00 ff ff 01\n"),
+  EXPECT_NE(observed.echoed.find("eepromex 142 ff 00 ff ff ff ff 00 ff ff 00 ff ff 00 ff ff 01\n"),
             std::string::npos);
 }
 
-TEST(WriteSignature, SendsAndEchoesTheSignature) {
+TEST(WriteSignature, SendsAndReportsTheSignature) {
   murvesim::MurveConsole console;
   FakeLink link(console_responder(console));
-  CaptureStdout();
-  EXPECT_TRUE(murve::write_signature(link));
-  EXPECT_EQ(GetCapturedStdout(), "eepromex 80 aa 55\n\n");
+  Observed observed;
+  EXPECT_FALSE(murve::write_signature(link, observed.observer()).failed());
+  EXPECT_EQ(observed.echoed, "eepromex 80 aa 55\n");
   EXPECT_EQ(link.events,
             (std::vector<std::string>{"send eepromex 80 aa 55\n", "sleep 50", "receive"}));
   EXPECT_EQ(console.eeprom()[0x80], 0xaa);
@@ -189,9 +239,9 @@ TEST(WriteSignature, SendsAndEchoesTheSignature) {
 
   FakeLink failing(console_responder(console));
   failing.fail_sends(0);
-  CaptureStdout();
-  EXPECT_FALSE(murve::write_signature(failing));
-  EXPECT_EQ(GetCapturedStdout(), "write error.\n");
+  Observed failed;
+  EXPECT_EQ(murve::write_signature(failing, failed.observer()).code, FakeLink::k_send_error_code);
+  EXPECT_EQ(failed.events, (std::vector<std::string>{"failed 080"}));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "app/verification.h"
 #include "device/readback.h"
 #include "sim/murve_device.h"
 #include "test_support.h"

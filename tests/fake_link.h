@@ -23,23 +23,26 @@ class FakeLink final : public murve::SerialLink {
  public:
   using Responder = std::function<std::vector<ReplyPiece>(const std::string& sent)>;
 
+  // The error a failing send gives (EIO on Linux).
+  static constexpr int k_send_error_code = 5;
+
   explicit FakeLink(Responder respond) : respond_(std::move(respond)) {}
 
-  bool send_bytes(const void* data, std::size_t length) override {
+  murve::SystemError send_bytes(const void* data, std::size_t length) override {
     const std::string bytes(static_cast<const char*>(data), length);
     const bool fails = sends_failing_from_ >= 0 && attempts_ >= sends_failing_from_ &&
                        (sends_failing_until_ < 0 || attempts_ < sends_failing_until_);
     ++attempts_;
     if (fails) {
       events.push_back("failed send " + bytes);
-      return false;
+      return {k_send_error_code, "Input/output error"};
     }
     sent.push_back(bytes);
     events.push_back("send " + bytes);
     for (ReplyPiece& piece : respond_(bytes)) {
       pending_.push_back({now_ms + piece.after_ms, std::move(piece.bytes)});
     }
-    return true;
+    return {};
   }
 
   void sleep_ms(int milliseconds) override {

@@ -27,8 +27,9 @@ std::string random_bytes(std::size_t count, unsigned seed) {
 // byte of tables 2608 and 2151.
 murve::ColorImage as_written_back(const murve::ColorImage& device) {
   murve::ColorImage image = device;
-  for (std::size_t k = murve::k_table2608_offset; k < murve::k_spec_offset; k += 4) {
-    image.bytes[k + 3] = 0x00;
+  for (unsigned address = murve::k_table2608.address; address < murve::k_spec_table.address;
+       address += 4) {
+    image.at(address + 3) = 0x00;
   }
   return image;
 }
@@ -71,18 +72,16 @@ TEST(BackupFile, ReadsBackToTheSameBytesAndNotesWhatItCannotRestate) {
     const bool programmed = c.signature[0] == 0xaa && c.signature[1] == 0x55;
     EXPECT_EQ(count_of(text, "not aa 55"), programmed ? 0u : 1u);
     std::size_t nonzero_fills = 0;
-    for (std::size_t k = murve::k_table2608_offset; k < murve::k_spec_offset; k += 4) {
-      nonzero_fills += backup.image.bytes[k + 3] != 0 ? 1 : 0;
+    for (unsigned address = murve::k_table2608.address; address < murve::k_spec_table.address;
+         address += 4) {
+      nonzero_fills += backup.image.at(address + 3) != 0 ? 1 : 0;
     }
     EXPECT_EQ(count_of(text, "at its fill byte"), nonzero_fills);
 
     TempDir dir;
     write_file(dir.file("backup.cfg"), text);
-    murve::ColorImage read;
-    murve::build_default_image(read);
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(murve::load_settings_file(dir.file("backup.cfg"), read));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    murve::ColorImage read = murve::build_default_image();
+    EXPECT_TRUE(murve::load_settings_file(dir.file("backup.cfg"), read).ok());
     EXPECT_EQ(read.bytes, as_written_back(backup.image).bytes);
   }
 }

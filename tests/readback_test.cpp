@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "app/verification.h"
 #include "fake_link.h"
+#include "settings/color_image.h"
 
 namespace murve_test {
 namespace {
@@ -102,6 +106,92 @@ TEST(PrintVerifyListing, TextColumnShowsPrintableBytesOnly) {
             "0090: 1f 20 7e 7f 80 ff 25 73-5c 6e 00 7a 5a 30 7e 2e . ~...%s\\n.zZ0~.\n");
 }
 
+// -verify compares what the listing shows at 0x080-0x151 with what was written.
+TEST(VerifyReadback, ComparesWhatTheListingShows) {
+  const murve::ColorImage written = murve::build_default_image();
+  murve::ReadbackImage as_written{};
+  as_written[0x80] = 0xaa;
+  as_written[0x81] = 0x55;
+  std::copy(written.bytes.begin(), written.bytes.end(), as_written.begin() + 0x82);
+  struct Case {
+    const char* name;
+    std::function<void(murve::ReadbackImage&)> change;
+    std::vector<int> unread_blocks;
+    std::vector<murve::WriteCommand> not_written;
+    std::vector<std::string> lines;
+  };
+  const auto nothing = [](murve::ReadbackImage&) {};
+  const std::vector<Case> cases = {
+      {"as written", nothing, {}, {}, {"verified: 210 bytes at 0x080-0x151 read back as written"}},
+      {"bytes after the image are not compared",
+       [](murve::ReadbackImage& r) {
+         r[0x152] = 0x01;
+         r[0x15f] = 0x02;
+       },
+       {},
+       {},
+       {"verified: 210 bytes at 0x080-0x151 read back as written"}},
+      {"one byte",
+       [](murve::ReadbackImage& r) { r[0xc3] = 0x21; },
+       {},
+       {},
+       {"verify failed: 1 of 210 bytes differs", "0x0c3: wrote 20, read 21"}},
+      {"the signature and the last byte",
+       [](murve::ReadbackImage& r) {
+         r[0x81] = 0x56;
+         r[0x151] = 0x01;
+       },
+       {},
+       {},
+       {"verify failed: 2 of 210 bytes differ", "0x081: wrote 55, read 56",
+        "0x151: wrote 00, read 01"}},
+      {"more than sixteen",
+       [](murve::ReadbackImage& r) {
+         for (unsigned a = 0x100; a < 0x114; ++a) {
+           r[a] ^= 0xff;
+         }
+       },
+       {},
+       {},
+       {"verify failed: 20 of 210 bytes differ", "0x100: wrote 3f, read c0",
+        "0x101: wrote 00, read ff", "0x102: wrote 20, read df", "0x103: wrote 20, read df",
+        "0x104: wrote 3f, read c0", "0x105: wrote 00, read ff", "0x106: wrote 20, read df",
+        "0x107: wrote 20, read df", "0x108: wrote 3f, read c0", "0x109: wrote 00, read ff",
+        "0x10a: wrote 20, read df", "0x10b: wrote 20, read df", "0x10c: wrote 3f, read c0",
+        "0x10d: wrote 00, read ff", "0x10e: wrote 20, read df", "0x10f: wrote 20, read df",
+        "... and 4 more differing bytes"}},
+      // A block not read lists as zeros; its bytes are not compared, the block is named.
+      {"blocks not read",
+       nothing,
+       {2, 6},
+       {},
+       {"verify failed: 2 blocks not read back", "0x0c0-0x0df: not read back",
+        "0x140-0x15f: not read back"}},
+      {"a write command not sent",
+       nothing,
+       {},
+       {{0x0a2, 32}},
+       {"verify failed: 1 write command not sent",
+        "0x0a2-0x0c1: not written, its command was not sent"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    murve::ReadbackImage read = as_written;
+    c.change(read);
+    murve::ReadBackOutcome outcome;
+    for (murve::BlockOutcome& block : outcome.blocks) {
+      block.status = murve::BlockStatus::accepted;
+    }
+    for (int block : c.unread_blocks) {
+      outcome.blocks[static_cast<std::size_t>(block)].status = murve::BlockStatus::no_answer;
+      std::fill_n(read.begin() + 0x80 + 32 * block, 32, 0);
+    }
+    const murve::Verdict verdict = murve::verify_readback(written, read, outcome, c.not_written);
+    EXPECT_EQ(verdict.lines, c.lines);
+    EXPECT_EQ(verdict.verified, c.lines.size() == 1 && c.lines[0].rfind("verified", 0) == 0);
+  }
+}
+
 // Answers read commands from `eeprom` as planned by `pieces_for` (the reply split into pieces).
 struct ReadDevice {
   murvesim::MurveConsole console;
@@ -144,9 +234,7 @@ TEST(ReadBack, FillsAllSevenBlocksFromAWellBehavedDevice) {
   fill_pattern(device.console.eeprom());
   FakeLink link(device.responder());
   murve::ReadbackImage image{};
-  CaptureStdout();
-  murve::read_back(link, image);
-  EXPECT_EQ(GetCapturedStdout(), "");
+  EXPECT_TRUE(murve::read_back(link, image).all_accepted());
   for (int block = 0; block < 7; ++block) {
     EXPECT_TRUE(block_read(image, device.console.eeprom(), block)) << block;
   }
@@ -228,24 +316,6 @@ TEST(ReadBack, RejectsMalformedRepliesWithoutWaitingForMore) {
   }
 }
 
-TEST(ReadBack, DoesNotAcceptMoreThanThirtyTwoPairs) {
-  ReadDevice device;
-  fill_pattern(device.console.eeprom());
-  device.pieces_for = [](int block, const std::string& r) {
-    if (block != 2) {
-      return std::vector<ReplyPiece>{{0, r}};
-    }
-    const std::size_t end_of_pairs = r.rfind('\n') + 1;
-    return std::vector<ReplyPiece>{{0, r.substr(0, end_of_pairs) + "00 " + r.substr(end_of_pairs)}};
-  };
-  FakeLink link(device.responder());
-  murve::ReadbackImage image{};
-  murve::read_back(link, image);
-  EXPECT_TRUE(block_zero(image, 2));
-  EXPECT_TRUE(block_read(image, device.console.eeprom(), 1));
-  EXPECT_TRUE(block_read(image, device.console.eeprom(), 3));
-}
-
 TEST(ReadBack, LeftoversOfEarlierRepliesAreDropped) {
   // What a flood left queued behind the signature's reply looks like a read reply of its own;
   // taken as block 0's, it would list the wrong bytes.
@@ -271,18 +341,190 @@ TEST(ReadBack, LeftoversOfEarlierRepliesAreDropped) {
   }
 }
 
-TEST(ReadBack, ReplyThatNeverComesLeavesItsBlockZero) {
-  ReadDevice device;
-  fill_pattern(device.console.eeprom());
-  device.pieces_for = [](int block, const std::string& r) {
-    return block == 1 ? std::vector<ReplyPiece>{} : std::vector<ReplyPiece>{{0, r}};
+// What each block's answer was: "ok", "silent", "late" (dropped), "stopped" (silent, and the
+// reading ended), "failed" (not sent), "-" (not asked), "marker", "pairs N" or "step".
+std::vector<std::string> block_statuses(const murve::ReadBackOutcome& outcome) {
+  std::vector<std::string> statuses;
+  for (const murve::BlockOutcome& block : outcome.blocks) {
+    switch (block.status) {
+      case murve::BlockStatus::accepted:
+        statuses.push_back("ok");
+        break;
+      case murve::BlockStatus::not_asked:
+        statuses.push_back("-");
+        break;
+      case murve::BlockStatus::send_failed:
+        statuses.push_back("failed");
+        break;
+      case murve::BlockStatus::no_answer:
+        statuses.push_back(block.device_stopped ? "stopped"
+                           : block.late_answer  ? "late"
+                                                : "silent");
+        break;
+      case murve::BlockStatus::no_marker:
+        statuses.push_back("marker");
+        break;
+      case murve::BlockStatus::wrong_pairs:
+        statuses.push_back("pairs " + std::to_string(block.decoded.pair_count));
+        break;
+      case murve::BlockStatus::out_of_step:
+        statuses.push_back("step");
+        break;
+    }
+  }
+  return statuses;
+}
+
+using Pieces = std::function<std::vector<ReplyPiece>(int, const std::string&)>;
+
+// Block `late` answered `after_ms` after its command; blocks from `silent_from` on never answer.
+Pieces answers(int late = -1, std::int64_t after_ms = 0, int silent_from = 99) {
+  return [=](int block, const std::string& r) {
+    if (block >= silent_from) {
+      return std::vector<ReplyPiece>{};
+    }
+    return std::vector<ReplyPiece>{{block == late ? after_ms : 0, r}};
   };
-  FakeLink link(device.responder());
-  murve::ReadbackImage image{};
-  murve::read_back(link, image);
-  EXPECT_TRUE(block_zero(image, 1));
-  for (int block : {0, 2, 3, 4, 5, 6}) {
-    EXPECT_TRUE(block_read(image, device.console.eeprom(), block)) << block;
+}
+
+// Each block's answer, then the same answer again `after_ms` later, as a device that answers twice.
+Pieces answered_twice(int twice, std::int64_t after_ms) {
+  return [=](int block, const std::string& r) {
+    std::vector<ReplyPiece> pieces = {{0, r}};
+    if (block == twice) {
+      pieces.push_back({after_ms, r});
+    }
+    return pieces;
+  };
+}
+
+TEST(ReadBack, EachBlockSaysHowItWent) {
+  struct Case {
+    const char* name;
+    Pieces pieces;
+    murve::ReadBackPace pace;
+    std::vector<std::string> statuses;
+    std::int64_t at_most_ms = 7 * 20;  // on the link's clock
+  };
+  const auto listing = murve::ReadBackPace::listing;
+  const auto backup = murve::ReadBackPace::backup;
+  const std::vector<Case> cases = {
+      {"all answered", answers(), listing, {"ok", "ok", "ok", "ok", "ok", "ok", "ok"}},
+      // An answer later than the second a reply has to begin is waited out and dropped, never
+      // taken for the next block's.
+      {"an answer 1.5 s late",
+       answers(2, 1500),
+       listing,
+       {"ok", "ok", "late", "ok", "ok", "ok", "ok"},
+       2600 + 6 * 20},
+      {"an answer 2.4 s late",
+       answers(1, 2400),
+       listing,
+       {"ok", "late", "ok", "ok", "ok", "ok", "ok"},
+       2600 + 6 * 20},
+      {"an answer that never comes",
+       [](int block, const std::string& r) {
+         return block == 1 ? std::vector<ReplyPiece>{} : std::vector<ReplyPiece>{{0, r}};
+       },
+       listing,
+       {"ok", "silent", "ok", "ok", "ok", "ok", "ok"},
+       2600 + 6 * 20},
+      {"the last answer never comes",
+       answers(-1, 0, 6),
+       listing,
+       {"ok", "ok", "ok", "ok", "ok", "ok", "silent"},
+       6 * 20 + 1110},
+      // Two silent blocks in a row end the reading: the device has stopped answering.
+      {"a device that stops answering",
+       answers(-1, 0, 2),
+       listing,
+       {"ok", "ok", "silent", "stopped", "-", "-", "-"},
+       2 * 20 + 2600 + 1110},
+      // A backup waits a while after each answer, and fails on anything more.
+      {"a backup",
+       answers(),
+       backup,
+       {"ok", "ok", "ok", "ok", "ok", "ok", "ok"},
+       8 * murve::k_backup_quiet_ms + 7 * 20},
+      {"a backup of a device answering twice",
+       answered_twice(3, 30),
+       backup,
+       {"ok", "ok", "ok", "step", "-", "-", "-"},
+       3000},
+      {"a backup of a device answering the last read twice",
+       answered_twice(6, 60),
+       backup,
+       {"ok", "ok", "ok", "ok", "ok", "ok", "step"},
+       3000},
+      {"a backup whose answer holds two blocks",
+       [](int block, const std::string& r) {
+         return std::vector<ReplyPiece>{{0, block == 4 ? r + r : r}};
+       },
+       backup,
+       {"ok", "ok", "ok", "ok", "step", "-", "-"},
+       3000},
+      {"a backup of a silent block",
+       answers(-1, 0, 1),
+       backup,
+       {"ok", "silent", "-", "-", "-", "-", "-"},
+       3000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReadDevice device;
+    fill_pattern(device.console.eeprom());
+    device.pieces_for = c.pieces;
+    FakeLink link(device.responder());
+    murve::ReadbackImage image{};
+    const murve::ReadBackOutcome outcome = murve::read_back(link, image, c.pace);
+    EXPECT_EQ(block_statuses(outcome), c.statuses);
+    EXPECT_LE(link.now_ms, c.at_most_ms);
+    for (int block = 0; block < 7; ++block) {
+      // What the listing shows at a block is that block's bytes, or zeros.
+      EXPECT_TRUE(block_read(image, device.console.eeprom(), block) || block_zero(image, block))
+          << block;
+      if (c.statuses[static_cast<std::size_t>(block)] != "ok") {
+        EXPECT_TRUE(block_zero(image, block) || c.pace == backup) << block;
+      }
+    }
+  }
+}
+
+TEST(ReadBack, RejectedAnswersSayWhy) {
+  struct Case {
+    const char* name;
+    std::function<std::string(const std::string&)> change;  // of block 2's answer
+    std::string status;
+    murve::DecodeStop stop;
+    char stop_character;
+  };
+  const std::vector<Case> cases = {
+      {"CR LF after the marker",
+       [](std::string r) { return r.replace(r.find("DATA\n"), 5, "DATA\r\n"); }, "marker",
+       murve::DecodeStop::end_of_text, '\0'},
+      {"an upper-case digit",
+       [](std::string r) { return r.replace(r.find("DATA\n") + 5 + 3 * 20, 1, "A"); }, "pairs 20",
+       murve::DecodeStop::unexpected_character, 'A'},
+      {"the last separator missing", [](std::string r) { return r.substr(0, r.rfind('\n')); },
+       "pairs 31", murve::DecodeStop::end_of_text, '\0'},
+      {"33 pairs", [](std::string r) { return r.insert(r.rfind('\n') + 1, "00 "); }, "pairs 33",
+       murve::DecodeStop::unexpected_character, '>'},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReadDevice device;
+    fill_pattern(device.console.eeprom());
+    device.pieces_for = [&c](int block, const std::string& r) {
+      return std::vector<ReplyPiece>{{0, block == 2 ? c.change(r) : r}};
+    };
+    FakeLink link(device.responder());
+    murve::ReadbackImage image{};
+    const murve::ReadBackOutcome outcome = murve::read_back(link, image);
+    EXPECT_EQ(block_statuses(outcome)[2], c.status);
+    EXPECT_EQ(outcome.blocks[2].decoded.stop, c.stop);
+    EXPECT_EQ(outcome.blocks[2].decoded.stop_character, c.stop_character);
+    EXPECT_TRUE(block_zero(image, 2));
+    EXPECT_TRUE(block_read(image, device.console.eeprom(), 3));
   }
 }
 
@@ -292,9 +534,10 @@ TEST(ReadBack, FailedReadCommandStopsReading) {
   FakeLink link(device.responder());
   link.fail_sends(2);
   murve::ReadbackImage image{};
-  CaptureStdout();
-  murve::read_back(link, image);
-  EXPECT_EQ(GetCapturedStdout(), "write error.\n");
+  const murve::ReadBackOutcome outcome = murve::read_back(link, image);
+  EXPECT_EQ(block_statuses(outcome),
+            (std::vector<std::string>{"ok", "ok", "failed", "-", "-", "-", "-"}));
+  EXPECT_EQ(outcome.blocks[2].error.code, FakeLink::k_send_error_code);
   EXPECT_EQ(link.sent.size(), 2u);
   EXPECT_TRUE(block_read(image, device.console.eeprom(), 1));
   for (int block = 2; block < 7; ++block) {

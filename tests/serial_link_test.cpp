@@ -90,10 +90,10 @@ TEST(CompleteResponse, StopsWhenTheBufferIsFull) {
   EXPECT_EQ(std::strlen(link.response()), murve::k_max_reply_bytes);
 }
 
-TEST(DiscardInput, DropsLeftoversAndTheirRestButWaitsForNothingElse) {
+TEST(DrainInput, DropsLeftoversAndTheirRestButWaitsForNothingElse) {
   const auto quiet = link_with_queued("");
   const std::int64_t before = quiet->now_ms;
-  quiet->discard_input();
+  EXPECT_EQ(quiet->drain_input(), 0u);
   EXPECT_EQ(quiet->now_ms, before);  // nothing left over: no waiting at all
 
   FakeLink link([](const std::string& sent) {
@@ -103,7 +103,7 @@ TEST(DiscardInput, DropsLeftoversAndTheirRestButWaitsForNothingElse) {
     return std::vector<ReplyPiece>{{0, "new"}};
   });
   link.send_bytes("first", 5);
-  link.discard_input();
+  EXPECT_EQ(link.drain_input(), 15u);
   link.send_bytes("second", 6);
   link.read_response();
   EXPECT_STREQ(link.response(), "new");

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -43,9 +44,7 @@ std::string value_list(int first, int last) {
 }
 
 murve::ColorImage default_image() {
-  murve::ColorImage image;
-  murve::build_default_image(image);
-  return image;
+  return murve::build_default_image();
 }
 
 // Bytes written over the default image from an image offset on.
@@ -64,10 +63,6 @@ Bytes patched_default(const std::vector<Patch>& patches) {
   }
   return bytes;
 }
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 Bytes image_of(const murve::ColorImage& image) {
   return Bytes(image.bytes.begin(), image.bytes.end());
@@ -121,97 +116,92 @@ TEST(SettingsTokens, AtMost128) {
 struct LineCase {
   std::string line;
   bool accepted;
-  std::string output;
   std::vector<Patch> patches;
 };
 
 TEST(SettingsLine, Apply) {
   const std::vector<LineCase> cases = {
-      {"", true, "", {}},
-      {"# c3 00", true, "", {}},
-      {"   \t#x", true, "", {}},
-      {"#c2608 00 00 00", true, "", {}},
+      {"", true, {}},
+      {"# c3 00", true, {}},
+      {"   \t#x", true, {}},
+      {"#c2608 00 00 00", true, {}},
       // Colour codes.
-      {"c3 5a", true, "", {{3, "5a"}}},
-      {"c3=5a", true, "", {{3, "5a"}}},
-      {"c3,5a", true, "", {{3, "5a"}}},
-      {"c3 = 5a", true, "", {{3, "5a"}}},
-      {"c3", true, "", {}},
-      {"c3 5a ff", true, "", {{3, "5a"}}},
-      {"c3 5a # red", true, "", {{3, "5a"}}},
-      {"c3 # 5a", true, "", {{3, "00"}}},
-      {"c0 11", true, "", {{0, "11"}}},
-      {"c07 11", true, "", {{7, "11"}}},
-      {"c5x 11", true, "", {{5, "11"}}},
-      {"c+6 11", true, "", {{6, "11"}}},
-      {"c-0 11", true, "", {{0, "11"}}},
-      {"c 11", true, "", {{0, "11"}}},
-      {"color 11", true, "", {{0, "11"}}},
-      {"cx 11", true, "", {{0, "11"}}},
-      {"cspec2 11", true, "", {{0, "11"}}},
-      {"c 3 e0", true, "", {{0, "03"}}},
-      {"c63 7f", true, "", {{63, "7f"}}},
-      {"c18 01", true, "", {{18, "01"}}},
+      {"c3 5a", true, {{3, "5a"}}},
+      {"c3=5a", true, {{3, "5a"}}},
+      {"c3,5a", true, {{3, "5a"}}},
+      {"c3 = 5a", true, {{3, "5a"}}},
+      {"c3", true, {}},
+      {"c3 5a ff", true, {{3, "5a"}}},
+      {"c3 5a # red", true, {{3, "5a"}}},
+      {"c3 # 5a", true, {{3, "00"}}},
+      {"c0 11", true, {{0, "11"}}},
+      {"c07 11", true, {{7, "11"}}},
+      {"c5x 11", true, {{5, "11"}}},
+      {"c+6 11", true, {{6, "11"}}},
+      {"c-0 11", true, {{0, "11"}}},
+      {"c 11", true, {{0, "11"}}},
+      {"color 11", true, {{0, "11"}}},
+      {"cx 11", true, {{0, "11"}}},
+      {"cspec2 11", true, {{0, "11"}}},
+      {"c 3 e0", true, {{0, "03"}}},
+      {"c63 7f", true, {{63, "7f"}}},
+      {"c18 01", true, {{18, "01"}}},
       // Values are hex; the low byte of the (saturated) number is stored.
-      {"c1 1ff", true, "", {{1, "ff"}}},
-      {"c1 -1", true, "", {{1, "ff"}}},
-      {"c1 0x20", true, "", {{1, "20"}}},
-      {"c1 0X2a", true, "", {{1, "2a"}}},
-      {"c1 AbC", true, "", {{1, "bc"}}},
-      {"c1 zz", true, "", {{1, "00"}}},
-      {"c1 100000000", true, "", {{1, "ff"}}},
-      {"c1 -100000000", true, "", {{1, "00"}}},
-      {"c1 12g4", true, "", {{1, "12"}}},
+      {"c1 1ff", true, {{1, "ff"}}},
+      {"c1 -1", true, {{1, "ff"}}},
+      {"c1 0x20", true, {{1, "20"}}},
+      {"c1 0X2a", true, {{1, "2a"}}},
+      {"c1 AbC", true, {{1, "bc"}}},
+      {"c1 zz", true, {{1, "00"}}},
+      {"c1 100000000", true, {{1, "ff"}}},
+      {"c1 -100000000", true, {{1, "00"}}},
+      {"c1 12g4", true, {{1, "12"}}},
       // Table 2608: three values an entry, fill byte 00.
-      {"c2608 01 02 03 04", true, "", {{k_2608, "01 02 03 00 04 20 3f 00"}}},
-      {"c2608 10 20 30 # red", true, "", {{k_2608, "10 20 30 00 00 00 3f 00"}}},
-      {"c2608 aa bb", true, "", {{k_2608, "aa bb 3f 00"}}},
-      {"c2608", true, "", {}},
+      {"c2608 01 02 03 04", true, {{k_2608, "01 02 03 00 04 20 3f 00"}}},
+      {"c2608 10 20 30 # red", true, {{k_2608, "10 20 30 00 00 00 3f 00"}}},
+      {"c2608 aa bb", true, {{k_2608, "aa bb 3f 00"}}},
+      {"c2608", true, {}},
       {"c2608" + value_list(1, 50),
        true,
-       "",
        {{k_2608,
          "01 02 03 00 04 05 06 00 07 08 09 00 0a 0b 0c 00 0d 0e 0f 00 10 11 12 00"
          " 13 14 15 00 16 17 18 00 19 1a 1b 00 1c 1d 1e 00 1f 20 21 00 22 23 24 00"
          " 25 26 27 00 28 29 2a 00 2b 2c 2d 00 2e 2f 30 00"}}},
       // Table 2151: at most 24 values.
-      {"c2151 aa bb cc dd", true, "", {{k_2151, "aa bb cc 00 dd 20 3f 00"}}},
+      {"c2151 aa bb cc dd", true, {{k_2151, "aa bb cc 00 dd 20 3f 00"}}},
       {"c2151" + value_list(1, 30),
        true,
-       "",
        {{k_2151,
          "01 02 03 00 04 05 06 00 07 08 09 00 0a 0b 0c 00 0d 0e 0f 00 10 11 12 00"
          " 13 14 15 00 16 17 18 00"}}},
       // Spec table: at most 48 values, no fill bytes.
-      {"cspec 11 22", true, "", {{k_spec, "11 22"}}},
-      {"cspec 01 # ca", true, "", {{k_spec, "01 00 ca"}}},
-      {"cspec # 01", true, "", {{k_spec, "00 01"}}},
-      {"cspec" + value_list(1, 50), true, "", {{k_spec, value_list(1, 48)}}},
+      {"cspec 11 22", true, {{k_spec, "11 22"}}},
+      {"cspec 01 # ca", true, {{k_spec, "01 00 ca"}}},
+      {"cspec # 01", true, {{k_spec, "00 01"}}},
+      {"cspec" + value_list(1, 50), true, {{k_spec, value_list(1, 48)}}},
       // Errors name the first token.
-      {"c64 7f", false, "??? [c64]\n", {}},
-      {"c-1 7f", false, "??? [c-1]\n", {}},
-      {"c2609 00", false, "??? [c2609]\n", {}},
-      {"c2607", false, "??? [c2607]\n", {}},
-      {"c2147483648 00", false, "??? [c2147483648]\n", {}},
-      {"c4294967299 00", false, "??? [c4294967299]\n", {}},  // 2^32 + 3 must not wrap to 3
-      {"c4294969904 00", false, "??? [c4294969904]\n", {}},  // 2^32 + 2608
-      {"CSPEC 00", false, "??? [CSPEC]\n", {}},
-      {"C3 00", false, "??? [C3]\n", {}},
-      {"x1 00", false, "??? [x1]\n", {}},
-      {"3 00", false, "??? [3]\n", {}},
-      {k_bom + "c3 00", false, "??? [" + k_bom + "c3]\n", {}},
-      {"\rc3 00", false, "??? [\rc3]\n", {}},
-      {"%s%d 00", false, "??? [%s%d]\n", {}},
+      {"c64 7f", false, {}},
+      {"c-1 7f", false, {}},
+      {"c2609 00", false, {}},
+      {"c2607", false, {}},
+      {"c2147483648 00", false, {}},
+      {"c4294967299 00", false, {}},  // 2^32 + 3 must not wrap to 3
+      {"c4294969904 00", false, {}},  // 2^32 + 2608
+      {"CSPEC 00", false, {}},
+      {"C3 00", false, {}},
+      {"x1 00", false, {}},
+      {"3 00", false, {}},
+      {k_bom + "c3 00", false, {}},
+      {"\rc3 00", false, {}},
+      {"%s%d 00", false, {}},
   };
   for (const LineCase& c : cases) {
     std::string line = c.line;
     murve::LineTokens tokens;
     const std::size_t count = murve::tokenize_settings_line(line.data(), tokens);
     murve::ColorImage image = default_image();
-    testing::internal::CaptureStdout();
     const bool accepted =
         murve::apply_settings_line(std::span<const char* const>(tokens.data(), count), image);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output) << c.line;
     EXPECT_EQ(accepted, c.accepted) << c.line;
     EXPECT_EQ(image_of(image), patched_default(c.patches)) << c.line;
   }
@@ -260,8 +250,8 @@ std::string crlf_at_chunk_boundary(const std::string& line_before_lf) {
 struct FileCase {
   const char* name;
   std::string contents;
-  bool succeeds;
-  std::string output;
+  std::string rejected_token;  // empty: the file is read to its end
+  std::size_t rejected_line;   // the line of the file, counted from 1
   std::vector<Patch> patches;
 };
 
@@ -269,56 +259,64 @@ void check_file_case(const FileCase& c) {
   TempDir dir;
   write_file(dir.file("colors.cfg"), c.contents);
   murve::ColorImage image = default_image();
-  testing::internal::CaptureStdout();
-  const bool succeeded = murve::load_settings_file(dir.file("colors.cfg"), image);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output) << c.name;
-  EXPECT_EQ(succeeded, c.succeeds) << c.name;
+  const murve::SettingsOutcome outcome = murve::load_settings_file(dir.file("colors.cfg"), image);
+  if (c.rejected_token.empty()) {
+    EXPECT_EQ(outcome.failure, murve::SettingsFailure::none) << c.name;
+  } else {
+    EXPECT_EQ(outcome.failure, murve::SettingsFailure::bad_line) << c.name;
+    EXPECT_EQ(outcome.first_token, c.rejected_token) << c.name;
+    EXPECT_EQ(outcome.line_number, c.rejected_line) << c.name;
+  }
+  EXPECT_EQ(outcome.error_number, 0) << c.name;
   EXPECT_EQ(image_of(image), patched_default(c.patches)) << c.name;
 }
 
 TEST(SettingsFile, Load) {
-  const std::string error = "config file error\n";
   const std::vector<FileCase> cases = {
-      {"empty", "", true, "", {}},
-      {"comments and blanks", "# colours\n\n   \n\t# c3 00\n,=,\n", true, "", {}},
-      {"two lines", "c3 5a\nc4 6b\n", true, "", {{3, "5a 6b"}}},
-      {"no final line feed", "c3 5a\nc4 6b", true, "", {{3, "5a 6b"}}},
-      {"later line wins", "c3 5a\nc3 6b\n", true, "", {{3, "6b"}}},
-      {"crlf", "c3 5a\r\nc4 6b\r\n\r\n", true, "", {{3, "5a 6b"}}},
+      {"empty", "", "", 0, {}},
+      {"comments and blanks", "# colours\n\n   \n\t# c3 00\n,=,\n", "", 0, {}},
+      {"two lines", "c3 5a\nc4 6b\n", "", 0, {{3, "5a 6b"}}},
+      {"no final line feed", "c3 5a\nc4 6b", "", 0, {{3, "5a 6b"}}},
+      {"later line wins", "c3 5a\nc3 6b\n", "", 0, {{3, "6b"}}},
+      {"crlf", "c3 5a\r\nc4 6b\r\n\r\n", "", 0, {{3, "5a 6b"}}},
       // A lone CR is text: "c3\r5a" is colour code 3 with no value.
-      {"lone cr inside a line", "c3\r5a\nc4 6b\n", true, "", {{4, "6b"}}},
-      {"lone cr before crlf", "c4 6b\r\r\n", true, "", {{4, "6b"}}},
-      {"lone cr at the end", "c4 6b\r", true, "", {{4, "6b"}}},
-      {"lone cr starts a token", "\rc3 5a\n", false, "??? [\rc3]\n" + error, {}},
-      {"cr alone on a line", "c4 6b\n\r\r\nc5 7c\n", false, "??? [\r]\n" + error, {{4, "6b"}}},
-      {"crlf across chunks", crlf_at_chunk_boundary("") + "c4 6b\n", true, "", {{4, "6b"}}},
+      {"lone cr inside a line", "c3\r5a\nc4 6b\n", "", 0, {{4, "6b"}}},
+      {"lone cr before crlf", "c4 6b\r\r\n", "", 0, {{4, "6b"}}},
+      {"lone cr at the end", "c4 6b\r", "", 0, {{4, "6b"}}},
+      {"lone cr starts a token", "\rc3 5a\n", "\rc3", 1, {}},
+      {"cr alone on a line", "c4 6b\n\r\r\nc5 7c\n", "\r", 2, {{4, "6b"}}},
+      {"crlf across chunks", crlf_at_chunk_boundary("") + "c4 6b\n", "", 0, {{4, "6b"}}},
       {"crlf across chunks ends a line",
        crlf_at_chunk_boundary("c3 5a") + "c4 6b\n",
-       true,
        "",
+       0,
        {{3, "5a 6b"}}},
+      // Three comment lines fill the first chunk but its last byte.
       {"cr at chunk end then text",
        crlf_at_chunk_boundary("").substr(0, 65536) + "c4 6b\n",
-       false,
-       "??? [\rc4]\n" + error,
+       "\rc4",
+       4,
        {}},
-      {"0x1a ends the file", "c3 5a\n" + k_eof + "x1 00\n", true, "", {{3, "5a"}}},
-      {"0x1a inside a line", "c3 5a" + k_eof + "ff\nx1\n", true, "", {{3, "5a"}}},
+      {"0x1a ends the file", "c3 5a\n" + k_eof + "x1 00\n", "", 0, {{3, "5a"}}},
+      {"0x1a inside a line", "c3 5a" + k_eof + "ff\nx1\n", "", 0, {{3, "5a"}}},
       {"nul ends the text",
        std::string("c3 5a\0 c4 6b\nc5 7c\n", 19),
-       true,
        "",
+       0,
        {{3, "5a"}, {5, "7c"}}},
-      {"nul first", std::string("\0x1 00\nc4 6b\n", 13), true, "", {{4, "6b"}}},
-      {"utf-8 bom", k_bom + "# colours\nc3 5a\n", false, "??? [" + k_bom + "#]\n" + error, {}},
-      {"bad line stops reading", "c3 5a\nx1 00\nc4 6b\n", false, "??? [x1]\n" + error, {{3, "5a"}}},
-      {"code out of range", "c64 7f\n", false, "??? [c64]\n" + error, {}},
-      {"long line read whole", k_long_line + "\nc4 6b\n", true, "", {{3, "5a 6b"}}},
-      {"long line split", k_long_line + "c4 6b\n", true, "", {{3, "5a 6b"}}},
-      {"long line remainder rejected",
-       k_long_line + "zz\nc4 6b\n",
-       false,
-       "??? [zz]\n" + error,
+      {"nul first", std::string("\0x1 00\nc4 6b\n", 13), "", 0, {{4, "6b"}}},
+      {"utf-8 bom", k_bom + "# colours\nc3 5a\n", k_bom + "#", 1, {}},
+      {"bad line stops reading", "c3 5a\nx1 00\nc4 6b\n", "x1", 2, {{3, "5a"}}},
+      {"code out of range", "c64 7f\n", "c64", 1, {}},
+      {"long line read whole", k_long_line + "\nc4 6b\n", "", 0, {{3, "5a 6b"}}},
+      {"long line split", k_long_line + "c4 6b\n", "", 0, {{3, "5a 6b"}}},
+      // The parts of a line longer than one read are all of the same line of the file.
+      {"long line remainder rejected", k_long_line + "zz\nc4 6b\n", "zz", 1, {{3, "5a"}}},
+      {"a long line counts once", "# a\n" + k_long_line + "#\nx1 00\n", "x1", 3, {{3, "5a"}}},
+      {"a long line ending in crlf counts once",
+       "#\r\n" + k_long_line + "#\r\n\r\nzz\r\n",
+       "zz",
+       4,
        {{3, "5a"}}},
   };
   for (const FileCase& c : cases) {
@@ -359,31 +357,39 @@ std::string ten_mebibyte_line() {
 TEST(SettingsFile, LargeFilesAreReadWhole) {
   std::string codes;
   const std::string million = numbered_lines(1000000, codes);
-  check_file_case({"a million lines", million, true, "", {{0, codes}}});
-  check_file_case({"one line of 10 MiB", ten_mebibyte_line(), true, "", {{3, "5a 6b"}}});
+  check_file_case({"a million lines", million, "", 0, {{0, codes}}});
+  check_file_case({"one line of 10 MiB", ten_mebibyte_line(), "", 0, {{3, "5a 6b"}}});
 }
 
-TEST(SettingsFile, MissingFile) {
+// A file that can't be opened, and a folder, are reported with the system's reason; the image
+// stays as it was.
+TEST(SettingsFile, FilesThatCannotBeOpened) {
   TempDir dir;
-  const std::string path = dir.file("missing.cfg");
-  murve::ColorImage image = default_image();
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(murve::load_settings_file(path, image));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "open error.[" + path + "]\n");
-  EXPECT_EQ(image_of(image), patched_default({}));
+  const std::vector<std::pair<std::string, int>> cases = {
+      {dir.file("missing.cfg"), ENOENT},
+      {dir.path(), EISDIR},
+      {dir.path() + "/", EISDIR},
+  };
+  for (const auto& [path, error_number] : cases) {
+    murve::ColorImage image = default_image();
+    const murve::SettingsOutcome outcome = murve::load_settings_file(path, image);
+    EXPECT_EQ(outcome.failure, murve::SettingsFailure::cannot_open) << path;
+    EXPECT_EQ(outcome.error_number, error_number) << path;
+    EXPECT_EQ(image_of(image), patched_default({})) << path;
+  }
 }
 
-// A stream that can't be read (opened for writing only) reads as an empty file.
+// A stream that can't be read (opened for writing only) reads as an empty file, and says so.
 TEST(SettingsFile, ReadErrorCountsAsEnd) {
   TempDir dir;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(dir.file("w.cfg").c_str(), "w"));
+  murve::UniqueFile file(std::fopen(dir.file("w.cfg").c_str(), "w"));
   ASSERT_TRUE(file);
   std::fputs("x1 00\n", file.get());
   std::fflush(file.get());
   murve::ColorImage image = default_image();
-  testing::internal::CaptureStdout();
-  EXPECT_TRUE(murve::read_settings(file.get(), image));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  const murve::SettingsOutcome outcome = murve::read_settings(file.get(), image);
+  EXPECT_TRUE(outcome.ok());
+  EXPECT_NE(outcome.error_number, 0);
   EXPECT_EQ(image_of(image), patched_default({}));
 }
 
@@ -410,7 +416,7 @@ TEST(SettingsLineReader, Lines) {
   for (const ReaderCase& c : cases) {
     TempDir dir;
     write_file(dir.file("lines.cfg"), c.contents);
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(dir.file("lines.cfg").c_str(), "rb"));
+    murve::UniqueFile file(std::fopen(dir.file("lines.cfg").c_str(), "rb"));
     ASSERT_TRUE(file) << c.name;
     murve::SettingsLineReader reader(file.get());
     auto line = std::make_unique<murve::LineBuffer>();
@@ -433,9 +439,7 @@ TEST(ExampleSettingsFile, RestatesTheDefaults) {
   for (const std::uint8_t start : {0x00, 0x5a, 0xff}) {
     murve::ColorImage image;
     image.bytes.fill(start);
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(murve::load_settings_file(path, image));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_TRUE(murve::load_settings_file(path, image).ok());
     EXPECT_EQ(image_of(image), patched_default({})) << "starting from " << int(start);
   }
 }

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace murve {
+
+// Why a file could not be written: the step that failed and the system's reason.
+struct FileWriteError {
+  std::string step;  // "write /tmp/.backup.cfg.a1B2c3", "sync ...", ...
+  std::string reason;
+  bool replaced = false;  // the rename was done: `path` holds the new contents all the same
+
+  bool failed() const { return !step.empty(); }
+};
+
+// Writes `bytes` to a new temporary file beside `path`, syncs it, and renames it over `path`, so
+// that `path` holds either its old contents or all of the new ones, whatever happens. The new
+// file gets the mode any new file gets (0666 less the umask). When a step before the rename
+// fails, the temporary file is removed and `path` is untouched.
+FileWriteError write_file_atomically(const std::string& path, std::string_view bytes);
+
+}  // namespace murve
