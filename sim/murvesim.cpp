@@ -19,7 +19,7 @@
 #include <string>
 #include <thread>
 
-#include "sim/murve_device.h"
+#include "sim/murve_console.h"
 
 // The version is set once, by project() in CMakeLists.txt.
 #ifndef MURVECOLOR_VERSION

@@ -16,7 +16,7 @@
 #include <sstream>
 
 #include "device/readback.h"
-#include "sim/murve_device.h"
+#include "sim/murve_console.h"
 #include "test_support.h"
 
 namespace murve_test {

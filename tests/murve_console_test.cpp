@@ -1,4 +1,4 @@
-#include "sim/murve_device.h"
+#include "sim/murve_console.h"
 
 #include <gtest/gtest.h>
 
