@@ -25,7 +25,6 @@ namespace {
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-constexpr const char* k_banner = "murve pro color setting utility v 1.1 2023/1/14\n";
 constexpr const char* k_signature = "eepromex 80 aa 55\n";
 
 std::string default_writes() {
