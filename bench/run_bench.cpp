@@ -1,33 +1,24 @@
 // run_bench: times complete murvecolor runs against murvesim on a pseudo-terminal and prints the
 // wall time, the CPU time and the peak memory of each kind of line.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/time.h>
-#include <sys/types.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <fstream>
+#include <exception>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "test_support.h"
 
 namespace {
 
 // 10 + 10 ms identification, 7 x 50 ms writes, 50 ms signature, 7 x 10 ms reads.
 constexpr double k_floor_ms = 10 + 10 + 7 * 50 + 50 + 7 * 10;
-constexpr int k_sim_start_timeout_ms = 5000;
-constexpr unsigned k_run_timeout_s = 30;
+// A run that hangs is killed after this, so that the benchmark always ends.
+constexpr auto k_run_timeout = std::chrono::seconds(30);
 constexpr const char* k_first_write = "eepromex 082 ";
 
 struct Options {
@@ -51,40 +42,12 @@ struct RunSample {
   bool complete = false;
 };
 
-volatile sig_atomic_t g_child = 0;
-volatile sig_atomic_t g_stop_signal = 0;
+volatile std::sig_atomic_t g_stop_signal = 0;
 
-// A run that hangs is killed, so that the benchmark always ends.
-void kill_stuck_child(int) {
-  if (g_child > 0) {
-    kill(static_cast<pid_t>(g_child), SIGKILL);
-  }
-}
-
-// Stopped early (Ctrl-C, or output into a closed pipe): the run in progress ends now, and the
+// Stopped early (Ctrl-C, or output into a closed pipe): the run in progress is killed, and the
 // main loop then stops murvesim and removes its files before dying of the same signal.
 void request_stop(int signal_number) {
   g_stop_signal = signal_number;
-  if (g_child > 0) {
-    kill(static_cast<pid_t>(g_child), SIGKILL);
-  }
-}
-
-double ms_of(const timeval& t) {
-  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
-}
-
-double now_ms() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
-std::string read_whole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
 }
 
 // The part of a run's output that does not depend on how the banner happened to be cut.
@@ -130,109 +93,22 @@ Options parse_options(int argc, char** argv) {
   return options;
 }
 
-std::vector<char*> argv_of(std::vector<std::string>& words) {
-  std::vector<char*> pointers;
-  for (std::string& word : words) {
-    pointers.push_back(word.data());
-  }
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
-// A murvesim serving one pseudo-terminal, up once it has printed its first line.
-class Simulator {
- public:
-  Simulator(const Options& options, const std::string& link, const Scenario& scenario) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
-      return;
-    }
-    std::vector<std::string> words = {options.murvesim, "--link", link};
-    words.insert(words.end(), scenario.sim_options.begin(), scenario.sim_options.end());
-    std::vector<char*> args = argv_of(words);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      execv(args[0], args.data());
-      _exit(127);
-    }
-    close(out[1]);
-    const double deadline = now_ms() + k_sim_start_timeout_ms;
-    char c = 0;
-    while (pid_ > 0 && now_ms() < deadline && g_stop_signal == 0) {
-      pollfd ready{out[0], POLLIN, 0};
-      if (poll(&ready, 1, static_cast<int>(deadline - now_ms()) + 1) <= 0) {
-        continue;
-      }
-      if (read(out[0], &c, 1) != 1) {
-        break;
-      }
-      if (c == '\n') {
-        up_ = true;
-        break;
-      }
-    }
-    close(out[0]);
-  }
-
-  ~Simulator() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  Simulator(const Simulator&) = delete;
-  Simulator& operator=(const Simulator&) = delete;
-
-  bool up() const { return up_; }
-
- private:
-  pid_t pid_ = -1;
-  bool up_ = false;
-};
-
 // One murvecolor run as a user types it, in `dir` where its murve_color.cfg is.
-RunSample run_once(const Options& options, const std::string& dir, const std::string& out_path,
-                   std::string& output) {
+RunSample run_once(const Options& options, const murve_test::TempDir& dir,
+                   const murve_test::SimulatedDevice& device, std::string& output) {
+  // Kills the run at once when the benchmark is stopped; a signal cuts run_process's wait short.
+  const murve_test::SignalAfter kill_when_stopped{SIGKILL, std::chrono::milliseconds(0),
+                                                  [] { return g_stop_signal != 0; }};
+  const murve_test::ProcessResult run =
+      murve_test::run_process({options.murvecolor, "-com", "5"}, {device.com5_variable()},
+                              k_run_timeout, dir.path(), kill_when_stopped);
+  output = run.output;
   RunSample sample;
-  const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (out < 0) {
-    return sample;
-  }
-  std::vector<std::string> words = {options.murvecolor, "-com", "5"};
-  std::vector<char*> args = argv_of(words);
-  const double start = now_ms();
+  sample.wall_ms = run.elapsed.count();
+  sample.cpu_ms = run.cpu_time.count();
   // Linux counts in the child's peak RSS what it held of ours before exec: far less than the tool.
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) {
-      _exit(127);
-    }
-    dup2(out, STDOUT_FILENO);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  close(out);
-  if (pid < 0) {
-    return sample;
-  }
-  g_child = pid;
-  alarm(k_run_timeout_s);
-  int status = 0;
-  rusage usage{};
-  pid_t waited = 0;
-  do {
-    waited = wait4(pid, &status, 0, &usage);
-  } while (waited < 0 && errno == EINTR);
-  const double end = now_ms();
-  alarm(0);
-  g_child = 0;
-  sample.wall_ms = end - start;
-  sample.cpu_ms = ms_of(usage.ru_utime) + ms_of(usage.ru_stime);
-  sample.max_rss_kib = usage.ru_maxrss;
-  output = read_whole(out_path);
-  sample.complete = waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
+  sample.max_rss_kib = run.peak_rss_kib;
+  sample.complete = !run.timed_out && run.exit_status == 0 &&
                     output.find("Verify..\n0080: aa 55 ") != std::string::npos;
   return sample;
 }
@@ -272,46 +148,13 @@ void print_scenario(const Scenario& scenario, const std::vector<RunSample>& samp
   }
 }
 
-void remove_work_dir(const std::string& dir, std::size_t scenario_count) {
-  std::remove((dir + "/murve_color.cfg").c_str());
-  for (std::size_t i = 0; i < scenario_count; ++i) {
-    std::remove((dir + "/output-" + std::to_string(i)).c_str());
-  }
-  rmdir(dir.c_str());
-}
-
 double load_average() {
   double load[1] = {0};
   return getloadavg(load, 1) == 1 ? load[0] : -1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const Options options = parse_options(argc, argv);
-  std::string settings;  // empty: the defaults
-  if (!options.config.empty()) {
-    settings = read_whole(options.config);
-    if (settings.empty()) {
-      std::fprintf(stderr, "run_bench: cannot read %s, or it is empty\n", options.config.c_str());
-      return 2;
-    }
-  }
-  std::string dir = (std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "/tmp");
-  dir += "/murvecolor-bench.XXXXXX";
-  if (mkdtemp(dir.data()) == nullptr) {
-    std::perror("run_bench: mkdtemp");
-    return 1;
-  }
-  std::ofstream(dir + "/murve_color.cfg", std::ios::binary) << settings;
-  struct sigaction on_alarm {};
-  on_alarm.sa_handler = kill_stuck_child;
-  sigemptyset(&on_alarm.sa_mask);
-  sigaction(SIGALRM, &on_alarm, nullptr);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-    std::signal(signal_number, request_stop);
-  }
-
+// Runs every kind of line; 0 when every run programmed and read back the device in full.
+int run_scenarios(const Options& options, const std::string& settings) {
   const std::vector<Scenario> scenarios = {
       {"pty at full speed", {}},
       {"a line of " + std::to_string(options.baud) + " baud",
@@ -327,24 +170,23 @@ int main(int argc, char** argv) {
   std::string reference;
   int failures = 0;
   for (std::size_t i = 0; i < scenarios.size() && g_stop_signal == 0; ++i) {
-    const std::string link = dir + "/com5-" + std::to_string(i);
-    Simulator sim(options, link, scenarios[i]);
-    if (!sim.up() && g_stop_signal == 0) {
+    // The device's link, EEPROM and log, and the settings file the runs find there.
+    const murve_test::TempDir dir;
+    murve_test::write_file(dir.file("murve_color.cfg"), settings);
+    const murve_test::SimulatedDevice device(dir, scenarios[i].sim_options, options.murvesim);
+    if (!device.started() && g_stop_signal == 0) {
       std::fprintf(stderr, "run_bench: murvesim did not start (%s)\n", options.murvesim.c_str());
-      remove_work_dir(dir, scenarios.size());
       return 1;
     }
-    setenv("MURVECOLOR_COM5", link.c_str(), 1);
-    const std::string out_path = dir + "/output-" + std::to_string(i);
     std::string output;
-    const RunSample warm_up = run_once(options, dir, out_path, output);
+    const RunSample warm_up = run_once(options, dir, device, output);
     if (reference.empty() && warm_up.complete) {
       reference = programmed_part(output);
     }
     std::vector<RunSample> samples;
     int incomplete = 0;
     for (int run = 0; run < options.runs && g_stop_signal == 0; ++run) {
-      RunSample sample = run_once(options, dir, out_path, output);
+      RunSample sample = run_once(options, dir, device, output);
       if (!sample.complete || programmed_part(output) != reference) {
         ++incomplete;
       }
@@ -358,11 +200,37 @@ int main(int argc, char** argv) {
     failures += incomplete;
   }
   if (g_stop_signal != 0) {
-    remove_work_dir(dir, scenarios.size());
+    return 1;
+  }
+  std::printf("\nload average %.2f at the end\n", load_average());
+  return failures == 0 && !reference.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = parse_options(argc, argv);
+  std::string settings;  // empty: the defaults
+  if (!options.config.empty()) {
+    settings = murve_test::read_file(options.config);
+    if (settings.empty()) {
+      std::fprintf(stderr, "run_bench: cannot read %s, or it is empty\n", options.config.c_str());
+      return 2;
+    }
+  }
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    std::signal(signal_number, request_stop);
+  }
+  int status = 1;
+  try {
+    status = run_scenarios(options, settings);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "run_bench: %s\n", error.what());
+  }
+  // Stopped: murvesim is stopped and the files are gone by now; die of the same signal.
+  if (g_stop_signal != 0) {
     std::signal(g_stop_signal, SIG_DFL);
     std::raise(g_stop_signal);
   }
-  std::printf("\nload average %.2f at the end\n", load_average());
-  remove_work_dir(dir, scenarios.size());
-  return failures == 0 && !reference.empty() ? 0 : 1;
+  return status;
 }

@@ -19,7 +19,7 @@
 #include <string>
 #include <thread>
 
-#include "sim/murve_device.h"
+#include "sim/murve_console.h"
 
 // The version is set once, by project() in CMakeLists.txt.
 #ifndef MURVECOLOR_VERSION
@@ -45,6 +45,8 @@ struct SimOptions {
   long hangup_after = -1;
   long stall_after = -1;
   long stall_for_ms = -1;  // -1: for good
+  long twice_after = -1;
+  long twice_gap_ms = 30;
   murvesim::ConsoleQuirks quirks;
 };
 
@@ -74,10 +76,15 @@ constexpr const char* k_usage =
     "  --nul-after N      put a NUL byte after the first N bytes of every answer\n"
     "  --flood N          send N filler bytes after the help banner\n"
     "  --reply-size N     pad the answers to h and to reads to N bytes, filler first\n"
+    "  --wake-size N      pad the answer to an empty line to N bytes, filler first\n"
+    "  --corrupt ADDR     store every byte written at ADDR (hex) with its lowest bit\n"
+    "                     flipped; may be given more than once\n"
     "  --garbage          send the byte values 01-ff before every answer and 00 after it\n"
     "  --hangup-after N   hang up when command N+1 arrives, unanswered\n"
     "  --stall-after N    when command N+1 arrives, stop reading and answering...\n"
     "  --stall-for MS     ...for MS milliseconds, then go on (default: for good)\n"
+    "  --twice-after N    answer command N+1, then again with a whole read reply...\n"
+    "  --twice-gap MS     ...MS milliseconds later (default 30)\n"
     "  --help             print this text and exit\n"
     "  --version          print the version and exit\n";
 
@@ -86,6 +93,20 @@ bool parse_number(const char* text, long& value) {
   errno = 0;
   value = std::strtol(text, &end, 10);
   return errno == 0 && end != text && *end == '\0' && value >= 0;
+}
+
+// An EEPROM address in hex, with or without 0x.
+bool parse_address(const char* text, std::size_t& address) {
+  std::string digits = text;
+  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    digits.erase(0, 2);
+  }
+  if (digits.empty() || digits.size() > 3 ||
+      digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    return false;
+  }
+  address = std::stoul(digits, nullptr, 16);
+  return address < murvesim::k_eeprom_size;
 }
 
 std::optional<SimOptions> parse_options(int argc, char** argv) {
@@ -102,6 +123,7 @@ std::optional<SimOptions> parse_options(int argc, char** argv) {
       return true;
     };
     long value = 0;
+    std::size_t address = 0;
     if (option == "--help" || option == "-h") {
       std::printf("%s", k_usage);
       std::exit(0);
@@ -128,6 +150,10 @@ std::optional<SimOptions> parse_options(int argc, char** argv) {
       options.quirks.flood_bytes = static_cast<std::size_t>(value);
     } else if (option == "--reply-size" && take_number(value)) {
       options.quirks.reply_size = static_cast<std::size_t>(value);
+    } else if (option == "--wake-size" && take_number(value)) {
+      options.quirks.wake_size = static_cast<std::size_t>(value);
+    } else if (option == "--corrupt" && has_value && parse_address(argv[++i], address)) {
+      options.quirks.corrupt.set(address);
     } else if (option == "--nul-after" && take_number(value)) {
       options.quirks.nul_in_replies = true;
       options.quirks.nul_after = static_cast<std::size_t>(value);
@@ -137,6 +163,10 @@ std::optional<SimOptions> parse_options(int argc, char** argv) {
       options.stall_after = value;
     } else if (option == "--stall-for" && take_number(value)) {
       options.stall_for_ms = value;
+    } else if (option == "--twice-after" && take_number(value)) {
+      options.twice_after = value;
+    } else if (option == "--twice-gap" && take_number(value)) {
+      options.twice_gap_ms = value;
     } else if (option == "--garbage") {
       options.quirks.garbage = true;
     } else if (option == "--silent") {
@@ -254,6 +284,50 @@ void stall(long milliseconds) {
   }
 }
 
+// Owns a descriptor or a FILE and closes it on every way out of serve().
+template <typename Handle, Handle k_none, typename Close>
+class Owned {
+ public:
+  explicit Owned(Handle handle = k_none) : handle_(handle) {}
+  ~Owned() {
+    if (handle_ != k_none) {
+      Close{}(handle_);
+    }
+  }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+
+  Handle get() const { return handle_; }
+  bool valid() const { return handle_ != k_none; }
+
+ private:
+  Handle handle_;
+};
+
+struct CloseDescriptor {
+  void operator()(int fd) const { close(fd); }
+};
+struct CloseFile {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using Descriptor = Owned<int, -1, CloseDescriptor>;
+using File = Owned<std::FILE*, nullptr, CloseFile>;
+
+// An answer sent on its own schedule while the loop goes on serving.
+struct LateAnswer {
+  Clock::time_point due;
+  std::string bytes;
+};
+
+// How long poll may wait: until the next look at the stop request, or until `late` is due.
+int poll_timeout_ms(const std::optional<LateAnswer>& late) {
+  if (!late) {
+    return k_poll_interval_ms;
+  }
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(late->due - Clock::now());
+  return static_cast<int>(std::clamp<long long>(left.count(), 0, k_poll_interval_ms));
+}
+
 int serve(const SimOptions& options) {
   murvesim::MurveConsole console(options.quirks);
   if (!options.eeprom_path.empty() && !load_eeprom(options.eeprom_path, console.eeprom())) {
@@ -261,22 +335,39 @@ int serve(const SimOptions& options) {
                  options.eeprom_path.c_str());
     return 1;
   }
-  const int master_fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_fd < 0 || grantpt(master_fd) != 0 || unlockpt(master_fd) != 0) {
+  // Set before the link exists, so that a stop request from then on removes it again.
+  struct sigaction stop {};
+  stop.sa_handler = request_stop;
+  sigemptyset(&stop.sa_mask);  // no SA_RESTART: a blocked write returns to see the request
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    if (sigaction(signal_number, &stop, nullptr) != 0) {
+      std::fprintf(stderr, "murvesim: cannot handle signal %d: %s\n", signal_number,
+                   std::strerror(errno));
+      return 1;
+    }
+  }
+
+  const Descriptor master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  const char* slave_name = nullptr;
+  if (!master.valid() || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0 ||
+      (slave_name = ptsname(master.get())) == nullptr) {
     std::perror("murvesim: pseudo-terminal");
     return 1;
   }
-  const std::string slave_path = ptsname(master_fd);
+  const std::string slave_path = slave_name;
   // Held open while murvesim runs, so that the master never reads a hang-up between clients.
-  const int slave_fd = open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  const Descriptor slave(open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
   termios raw{};
-  if (slave_fd < 0 || tcgetattr(slave_fd, &raw) != 0) {
+  if (!slave.valid() || tcgetattr(slave.get(), &raw) != 0) {
     std::perror("murvesim: pseudo-terminal slave");
     return 1;
   }
   // A real line carries bytes unchanged; the host side sets its own mode when it opens the port.
   cfmakeraw(&raw);
-  tcsetattr(slave_fd, TCSANOW, &raw);
+  if (tcsetattr(slave.get(), TCSANOW, &raw) != 0) {
+    std::perror("murvesim: pseudo-terminal slave");
+    return 1;
+  }
 
   struct stat existing {};
   if (lstat(options.link_path.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode)) {
@@ -291,22 +382,22 @@ int serve(const SimOptions& options) {
               options.link_path.c_str(), options.com_number);
   std::fflush(stdout);
 
-  struct sigaction stop {};
-  stop.sa_handler = request_stop;
-  sigemptyset(&stop.sa_mask);  // no SA_RESTART: a blocked write returns to see the request
-  sigaction(SIGINT, &stop, nullptr);
-  sigaction(SIGTERM, &stop, nullptr);
-  sigaction(SIGHUP, &stop, nullptr);
-
-  std::FILE* log = options.log_path.empty() ? nullptr : std::fopen(options.log_path.c_str(), "ab");
+  const File log(options.log_path.empty() ? nullptr : std::fopen(options.log_path.c_str(), "ab"));
+  const int master_fd = master.get();
   Line line(master_fd, options);
   std::size_t writes_saved = 0;
   bool hung_up = false;
   bool stalled = false;
+  bool answered_twice = false;
+  std::optional<LateAnswer> late;
   std::array<char, 4096> received{};
   while (g_stop_requested == 0 && !hung_up) {
+    if (late && Clock::now() >= late->due) {
+      line.deliver(late->bytes);
+      late.reset();
+    }
     pollfd ready{master_fd, POLLIN, 0};
-    if (poll(&ready, 1, k_poll_interval_ms) <= 0) {
+    if (poll(&ready, 1, poll_timeout_ms(late)) <= 0) {
       continue;
     }
     const ssize_t got = read(master_fd, received.data(), received.size());
@@ -316,9 +407,9 @@ int serve(const SimOptions& options) {
       }
       break;
     }
-    if (log != nullptr) {
-      std::fwrite(received.data(), 1, static_cast<std::size_t>(got), log);
-      std::fflush(log);
+    if (log.valid()) {
+      std::fwrite(received.data(), 1, static_cast<std::size_t>(got), log.get());
+      std::fflush(log.get());
     }
     for (ssize_t i = 0; i < got && !hung_up; ++i) {
       const std::string answer = console.receive(received[static_cast<std::size_t>(i)]);
@@ -337,15 +428,16 @@ int serve(const SimOptions& options) {
         writes_saved = console.writes_stored();
       }
       line.deliver(answer);
+      if (options.twice_after >= 0 && !answered_twice &&
+          console.commands_handled() > static_cast<std::size_t>(options.twice_after)) {
+        answered_twice = true;
+        late = LateAnswer{Clock::now() + std::chrono::milliseconds(options.twice_gap_ms),
+                          console.repeated_read_reply()};
+      }
     }
   }
-  if (log != nullptr) {
-    std::fclose(log);
-  }
-  // Closing the master hangs up whoever has the slave open.
+  // Closing the master, last, hangs up whoever has the slave open.
   unlink(options.link_path.c_str());
-  close(slave_fd);
-  close(master_fd);
   return 0;
 }
 

@@ -17,7 +17,7 @@
 
 #include "app/verification.h"
 #include "device/readback.h"
-#include "sim/murve_device.h"
+#include "sim/murve_console.h"
 #include "test_support.h"
 
 namespace murve_test {
@@ -26,7 +26,6 @@ namespace {
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-constexpr const char* k_banner = "murve pro color setting utility v 1.1 2023/1/14\n";
 constexpr const char* k_signature = "eepromex 80 aa 55\n";
 
 std::string default_writes() {

@@ -13,8 +13,6 @@
 namespace murve_test {
 namespace {
 
-constexpr const char* k_banner = "murve pro color setting utility v 1.1 2023/1/14\n";
-
 struct OutputCase {
   const char* name;
   std::vector<std::string> arguments;

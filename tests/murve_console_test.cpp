@@ -1,9 +1,17 @@
-#include "sim/murve_device.h"
+#include "sim/murve_console.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
+
+#include "test_support.h"
 
 namespace murve_test {
 namespace {
@@ -14,6 +22,15 @@ std::string feed(murvesim::MurveConsole& console, const std::string& bytes) {
     answer += console.receive(byte);
   }
   return answer;
+}
+
+// The answer to a read of 32 bytes that begin with `first` ("20 21", say), the rest erased.
+std::string read_answer(std::string first) {
+  while (first.size() < 32 * 3 - 1) {
+    first += first.empty() ? "ff" : " ff";
+  }
+  first[16 * 3 - 1] = '\n';
+  return "EEPROM DATA\n" + first + "\n> ";
 }
 
 TEST(MurveConsole, AnswersEachKindOfLine) {
@@ -89,6 +106,10 @@ TEST(MurveConsole, FaultQuirksShapeTheReplies) {
   nul.nul_after = 5;
   murvesim::ConsoleQuirks garbage;
   garbage.garbage = true;
+  murvesim::ConsoleQuirks wake;
+  wake.wake_size = 40;
+  murvesim::ConsoleQuirks corrupt;
+  corrupt.corrupt.set(0x80).set(0x81).set(0x82);
   std::string noise;
   for (int value = 1; value < 256; ++value) {
     noise += static_cast<char>(value);
@@ -106,6 +127,11 @@ TEST(MurveConsole, FaultQuirksShapeTheReplies) {
       {"NUL after five bytes", nul, "hello\n", std::string("unkno\0wn command [hello]\n> ", 27)},
       {"NUL after a short reply", nul, "\r", std::string("\n> \0", 4)},
       {"line noise around the reply", garbage, "\r", noise + std::string("\n> \0", 4)},
+      {"wake padded, filler first", wake, "\r", murvesim::filler(37) + "\n> "},
+      {"help not padded to the wake size", wake, "h\r", banner},
+      // Bit 0 flipped either way in what is written; what was not written reads as it is.
+      {"writes stored corrupted", corrupt, "eepromex 80 20 21\neepromex read 80\n",
+       "ok\n> " + read_answer("21 20 ff")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -120,6 +146,112 @@ TEST(MurveConsole, FaultQuirksShapeTheReplies) {
   sized.reply_size = 20;  // smaller than the reply: left as it is
   murvesim::MurveConsole small(sized);
   EXPECT_EQ(feed(small, "h\r"), banner);
+}
+
+TEST(MurveConsole, RepeatsTheLastReadReply) {
+  struct Case {
+    const char* name;
+    std::string sent;
+    std::string repeated;
+  };
+  const std::vector<Case> cases = {
+      {"before any read, the read of 80", "eepromex 80 aa 55\n", read_answer("aa 55")},
+      {"the last read answered", "eepromex a0 01\neepromex read a0\n", read_answer("01")},
+      {"a read refused is none", "eepromex a0 01\neepromex read a0\neepromex read 1f0\n",
+       read_answer("01")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    murvesim::MurveConsole console;
+    feed(console, c.sent);
+    EXPECT_EQ(console.repeated_read_reply(), c.repeated);
+  }
+}
+
+// murvesim's port, opened as murvecolor opens it; murvesim keeps the line raw.
+class Port {
+ public:
+  explicit Port(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY)) {}
+  ~Port() {
+    if (fd_ >= 0) {
+      close(fd_);
+    }
+  }
+  Port(const Port&) = delete;
+  Port& operator=(const Port&) = delete;
+
+  // Sends `bytes`, then reads until `size` bytes came back, or for 5 s at most.
+  std::string exchange(const std::string& bytes, std::size_t size) {
+    if (write(fd_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+      return "(not sent)";
+    }
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    char buffer[4096];
+    while (got.size() < size && std::chrono::steady_clock::now() < deadline) {
+      pollfd ready{fd_, POLLIN, 0};
+      if (poll(&ready, 1, 100) == 1) {
+        const ssize_t count = read(fd_, buffer, std::min(sizeof buffer, size - got.size()));
+        got.append(buffer, count > 0 ? static_cast<std::size_t>(count) : 0);
+      }
+    }
+    return got;
+  }
+
+ private:
+  int fd_;
+};
+
+// The options that live in murvesim's serving loop or only reach the console through it.
+TEST(Murvesim, OptionsShapeWhatTheLineCarries) {
+  struct Step {
+    std::string sent;
+    std::string answer;
+  };
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+    std::vector<Step> steps;
+  };
+  const std::string banner = murvesim::help_banner(true) + "> ";
+  const std::vector<Case> cases = {
+      {"corrupt at each address given",
+       {"--corrupt", "0x81", "--corrupt", "A2"},
+       {{"eepromex 80 20 20\r", "ok\n> "},
+        {"eepromex a1 20 20\r", "ok\n> "},
+        {"eepromex read 80\r", read_answer("20 21")},
+        {"eepromex read a0\r", read_answer("ff 20 21")}}},
+      {"a wake answer of 300 bytes",
+       {"--wake-size", "300"},
+       {{"\r", murvesim::filler(297) + "\n> "}}},
+      // The second answer comes a second later; what is sent meanwhile is answered meanwhile.
+      {"a read answered twice",
+       {"--twice-after", "1", "--twice-gap", "1000"},
+       {{"\r", "\n> "},
+        {"eepromex read a0\r", read_answer("")},
+        {"h\r", banner},
+        {"", read_answer("")},
+        {"\r", "\n> "}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    SimulatedDevice device(dir, c.options);
+    ASSERT_TRUE(device.started());
+    Port port(device.link_path());
+    for (const Step& step : c.steps) {
+      EXPECT_EQ(port.exchange(step.sent, step.answer.size()), step.answer) << step.sent;
+    }
+  }
+  // Addresses that are not hex, or beyond the EEPROM, are refused.
+  TempDir dir;
+  for (const char* address : {"200", "0x", "1g", "-1", "0x1ff0"}) {
+    SCOPED_TRACE(address);
+    const ProcessResult run =
+        run_process({MURVESIM_EXE, "--link", dir.file("port"), "--corrupt", address}, {},
+                    std::chrono::seconds(5));
+    EXPECT_EQ(run.exit_status, 2);
+  }
 }
 
 }  // namespace

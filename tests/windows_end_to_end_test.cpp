@@ -32,7 +32,6 @@ constexpr const char* k_windows_exe = MURVECOLOR_WINDOWS_EXE;
 constexpr const char* k_windows_exe = "";
 #endif
 
-constexpr const char* k_banner = "murve pro color setting utility v 1.1 2023/1/14\n";
 // Bounds on making the template prefix, on one run of the program and on stopping Wine, which
 // leave the test time to stop Wine before its own time is up.
 constexpr auto k_boot_timeout = std::chrono::seconds(30);

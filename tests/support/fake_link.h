@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "device/serial_link.h"
-#include "sim/murve_device.h"
+#include "sim/murve_console.h"
 
 namespace murve_test {
 

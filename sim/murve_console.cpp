@@ -1,4 +1,4 @@
-#include "sim/murve_device.h"
+#include "sim/murve_console.h"
 
 #include <algorithm>
 #include <cctype>
@@ -92,7 +92,7 @@ std::string MurveConsole::receive(char byte) {
   return sent;
 }
 
-std::string MurveConsole::reply(std::string text, bool sized) const {
+std::string MurveConsole::reply(std::string text, std::size_t size) const {
   text += k_prompt;
   std::string out;
   for (char c : text) {
@@ -101,8 +101,8 @@ std::string MurveConsole::reply(std::string text, bool sized) const {
     }
     out += c;
   }
-  if (sized && quirks_.reply_size > out.size()) {
-    out.insert(0, filler(quirks_.reply_size - out.size()));
+  if (size > out.size()) {
+    out.insert(0, filler(size - out.size()));
   }
   if (quirks_.nul_in_replies) {
     out.insert(std::min(quirks_.nul_after, out.size()), 1, '\0');
@@ -120,15 +120,16 @@ std::string MurveConsole::reply(std::string text, bool sized) const {
 std::string MurveConsole::handle_line(std::string_view line) {
   const std::vector<std::string_view> words = split_words(line);
   if (words.empty()) {
-    return reply("\n");
+    return reply("\n", quirks_.wake_size);
   }
   if (words.size() == 1 && words[0] == "h") {
-    return reply(help_banner(quirks_.banner_names_murve) + filler(quirks_.flood_bytes), true);
+    return reply(help_banner(quirks_.banner_names_murve) + filler(quirks_.flood_bytes),
+                 quirks_.reply_size);
   }
   if (words[0] == "eepromex") {
     const std::size_t arguments_start = line.find("eepromex") + 8;
     const bool read = words.size() > 1 && words[1] == "read";
-    return reply(handle_eepromex(line.substr(arguments_start)), read);
+    return reply(handle_eepromex(line.substr(arguments_start)), read ? quirks_.reply_size : 0);
   }
   return reply("unknown command [" + std::string(line) + "]\n");
 }
@@ -140,15 +141,8 @@ std::string MurveConsole::handle_eepromex(std::string_view arguments) {
     if (!parse_hex(words[1], 3, address) || address + k_read_reply_bytes > k_eeprom_size) {
       return "bad address\n";
     }
-    std::string text = "EEPROM DATA\n";
-    std::array<char, 4> pair{};
-    for (std::size_t i = 0; i < k_read_reply_bytes; ++i) {
-      const char separator = i % k_pairs_per_line == k_pairs_per_line - 1 ? '\n' : ' ';
-      std::snprintf(pair.data(), pair.size(), quirks_.upper_hex ? "%02X%c" : "%02x%c",
-                    eeprom_[address + i], separator);
-      text += pair.data();
-    }
-    return text;
+    last_read_address_ = address;
+    return read_text(address);
   }
   if (words.size() < 2 || !parse_hex(words[0], 3, address)) {
     return "usage: eepromex ADDR BYTE... | eepromex read ADDR\n";
@@ -166,10 +160,27 @@ std::string MurveConsole::handle_eepromex(std::string_view arguments) {
     return "bad address\n";
   }
   for (std::size_t i = 0; i < values.size(); ++i) {
-    eeprom_[address + i] = values[i];
+    const bool flipped = quirks_.corrupt[address + i];
+    eeprom_[address + i] = flipped ? static_cast<std::uint8_t>(values[i] ^ 0x01) : values[i];
   }
   ++writes_stored_;
   return "ok\n";
+}
+
+std::string MurveConsole::read_text(unsigned address) const {
+  std::string text = "EEPROM DATA\n";
+  std::array<char, 4> pair{};
+  for (std::size_t i = 0; i < k_read_reply_bytes; ++i) {
+    const char separator = i % k_pairs_per_line == k_pairs_per_line - 1 ? '\n' : ' ';
+    std::snprintf(pair.data(), pair.size(), quirks_.upper_hex ? "%02X%c" : "%02x%c",
+                  eeprom_[address + i], separator);
+    text += pair.data();
+  }
+  return text;
+}
+
+std::string MurveConsole::repeated_read_reply() const {
+  return reply(read_text(last_read_address_), quirks_.reply_size);
 }
 
 }  // namespace murvesim

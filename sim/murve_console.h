@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -23,7 +24,10 @@ struct ConsoleQuirks {
   std::size_t nul_after = 0;       // ...after this many of its bytes (0: at its start)
   std::size_t flood_bytes = 0;     // filler sent after the help banner
   std::size_t reply_size = 0;      // pad the help and read replies to this size, filler first
+  std::size_t wake_size = 0;       // pad the answer to an empty line to this size, filler first
   bool garbage = false;            // wrap every reply in bytes 01-ff before it and 00 after it
+  // Addresses where a write stores each byte with its lowest bit flipped, as a failing cell.
+  std::bitset<k_eeprom_size> corrupt;
 };
 
 // The console of a MURVE Pro: it takes the bytes the host sends and gives the bytes it answers.
@@ -41,13 +45,19 @@ class MurveConsole {
   // Write commands that stored bytes so far.
   std::size_t writes_stored() const { return writes_stored_; }
 
+  // The reply to the last read command answered, or to "eepromex read 80" before any, as the
+  // EEPROM now is: what a console that answers twice sends the second time.
+  std::string repeated_read_reply() const;
+
   Eeprom& eeprom() { return eeprom_; }
   const Eeprom& eeprom() const { return eeprom_; }
 
  private:
   std::string handle_line(std::string_view line);
-  std::string reply(std::string text, bool sized = false) const;
+  // The text as sent: prompt, line ends and the quirks; padded to `size` when that is larger.
+  std::string reply(std::string text, std::size_t size = 0) const;
   std::string handle_eepromex(std::string_view arguments);
+  std::string read_text(unsigned address) const;
 
   ConsoleQuirks quirks_;
   Eeprom eeprom_;
@@ -55,6 +65,7 @@ class MurveConsole {
   bool last_was_cr_ = false;
   std::size_t commands_handled_ = 0;
   std::size_t writes_stored_ = 0;
+  unsigned last_read_address_ = 0x80;
 };
 
 // The console's help banner; names "MURVE Pro" unless told not to.

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -130,6 +132,10 @@ using Clock = std::chrono::steady_clock;
   _exit(127);
 }
 
+Milliseconds milliseconds_of(const timeval& time) {
+  return std::chrono::seconds(time.tv_sec) + std::chrono::microseconds(time.tv_usec);
+}
+
 }  // namespace
 
 ProcessResult run_process(const std::vector<std::string>& argv,
@@ -184,8 +190,12 @@ ProcessResult run_process(const std::vector<std::string>& argv,
   }
   close(out[0]);
   int status = 0;
-  waitpid(pid, &status, 0);
-  result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  result.elapsed = Clock::now() - started;
+  result.cpu_time = milliseconds_of(usage.ru_utime) + milliseconds_of(usage.ru_stime);
+  result.peak_rss_kib = usage.ru_maxrss;  // in KiB on Linux
   if (WIFEXITED(status)) {
     result.exit_status = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
@@ -194,12 +204,13 @@ ProcessResult run_process(const std::vector<std::string>& argv,
   return result;
 }
 
-SimulatedDevice::SimulatedDevice(const TempDir& dir, const std::vector<std::string>& options) {
+SimulatedDevice::SimulatedDevice(const TempDir& dir, const std::vector<std::string>& options,
+                                 const std::string& program) {
   const std::string link = dir.file("murve-com5");
   eeprom_path_ = dir.file("eeprom.bin");
   log_path_ = dir.file("received.log");
-  std::vector<std::string> argv = {MURVESIM_EXE, "--link", link,     "--eeprom",
-                                   eeprom_path_, "--log",  log_path_};
+  std::vector<std::string> argv = {program.empty() ? std::string(MURVESIM_EXE) : program};
+  argv.insert(argv.end(), {"--link", link, "--eeprom", eeprom_path_, "--log", log_path_});
   argv.insert(argv.end(), options.begin(), options.end());
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) {

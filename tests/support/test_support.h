@@ -8,6 +8,9 @@
 
 namespace murve_test {
 
+// The first line of every murvecolor run.
+inline constexpr const char* k_banner = "murve pro color setting utility v 1.1 2023/1/14\n";
+
 // "ff 3f 00" -> {0xff, 0x3f, 0x00}
 std::vector<std::uint8_t> hex_bytes(const std::string& text);
 
@@ -29,12 +32,17 @@ class TempDir {
   std::string path_;
 };
 
+// Fractions of a millisecond, for the benchmark's figures.
+using Milliseconds = std::chrono::duration<double, std::milli>;
+
 struct ProcessResult {
   std::string output;  // standard output, byte for byte
   int exit_status = -1;
   int term_signal = 0;
   bool timed_out = false;
-  std::chrono::milliseconds elapsed{0};
+  Milliseconds elapsed{0};   // wall time from start to end
+  Milliseconds cpu_time{0};  // user + system, as the end of the process reports it
+  long peak_rss_kib = 0;     // the largest resident set the process had
 };
 
 // A signal to send a running program once `after` has passed and `ready`, when given, says so.
@@ -67,8 +75,10 @@ ProcessResult run_murvecolor(const std::vector<std::string>& arguments,
 // A murvesim process serving a pty for the length of a test.
 class SimulatedDevice {
  public:
-  // Starts murvesim with these extra options, its link and EEPROM file in `dir`.
-  SimulatedDevice(const TempDir& dir, const std::vector<std::string>& options = {});
+  // Starts murvesim (the built one unless `program` names another) with these extra options,
+  // its link, EEPROM file and log in `dir`.
+  SimulatedDevice(const TempDir& dir, const std::vector<std::string>& options = {},
+                  const std::string& program = "");
   ~SimulatedDevice();
   SimulatedDevice(const SimulatedDevice&) = delete;
   SimulatedDevice& operator=(const SimulatedDevice&) = delete;
