@@ -1,14 +1,17 @@
 // murvecolor run as a program, against murvesim on a real pseudo-terminal.
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -209,6 +212,7 @@ TEST(EndToEnd, CompleteRunWithTheDefaultImage) {
   EXPECT_EQ(eeprom, eeprom_after_echoed_commands(r.run.output));
   // What went over the line is exactly the commands, no byte added or changed.
   EXPECT_EQ(r.device->received(), all_commands());
+  EXPECT_EQ(r.run.error_output, "");
 }
 
 TEST(EndToEnd, SettingsFileChangesWhatIsWritten) {
@@ -224,9 +228,39 @@ TEST(EndToEnd, SettingsFileChangesWhatIsWritten) {
   EXPECT_NE(r.run.output.find("0120: 3f 00 41 42 ff 00"), std::string::npos) << r.run.output;
 }
 
-TEST(EndToEnd, PortThatCannotBeOpenedGivesTwoEmptyLines) {
+// Standard error has `parts` in this order, and each of its lines begins "murvecolor: ".
+testing::AssertionResult says(const std::string& error_output,
+                              const std::vector<std::string>& parts) {
+  std::size_t at = 0;
+  for (const std::string& part : parts) {
+    at = error_output.find(part, at);
+    if (at == std::string::npos) {
+      return testing::AssertionFailure() << "standard error lacks [" << part << "]:\n"
+                                         << error_output;
+    }
+  }
+  std::istringstream lines(error_output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("murvecolor: ", 0) != 0) {
+      return testing::AssertionFailure() << "a line not murvecolor's: [" << line << "]";
+    }
+  }
+  return testing::AssertionSuccess();
+}
+
+// A copy of murvecolor that any user may run, in `dir`: the build folder may be root's alone.
+std::string murvecolor_for_anyone(const TempDir& dir) {
+  const std::string copy = dir.file("murvecolor");
+  write_file(copy, read_file(MURVECOLOR_EXE));
+  chmod(copy.c_str(), 0755);
+  chmod(dir.path().c_str(), 0755);
+  return copy;
+}
+
+TEST(EndToEnd, PortThatCannotBeOpenedGivesTwoEmptyLinesAndTheReason) {
   TempDir dir;
   write_file(dir.file("settings.cfg"), "");
+  chmod(dir.file("settings.cfg").c_str(), 0644);
   write_file(dir.file("plain-file"), "not a tty");
   SimulatedDevice held(dir);
   ASSERT_TRUE(held.started());
@@ -241,21 +275,79 @@ TEST(EndToEnd, PortThatCannotBeOpenedGivesTwoEmptyLines) {
   const int exclusive_holder = open(exclusive.link_path().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(exclusive_holder, 0);
   ASSERT_EQ(ioctl(exclusive_holder, TIOCEXCL), 0);
-  const std::vector<std::pair<const char*, std::string>> ports = {
-      {"absent", dir.file("no-such-port")},
-      {"not a tty", "/dev/null"},
-      {"a plain file", dir.file("plain-file")},
-      {"locked by another program", held.link_path()},
-      {"held exclusively by another program", exclusive.link_path()},
+  // A user outside the group the device belongs to: a pty is not writable by others.
+  TempDir free_port_dir;
+  SimulatedDevice free_port(free_port_dir);
+  ASSERT_TRUE(free_port.started());
+  struct stat pty {};
+  ASSERT_EQ(stat(free_port.link_path().c_str(), &pty), 0);
+  const group* pty_group = getgrgid(pty.st_gid);
+  const std::string group_name = pty_group != nullptr ? pty_group->gr_name : "";
+  struct PortCase {
+    const char* name;
+    std::string variable;  // MURVECOLOR_COM5's value
+    std::vector<std::string> reason;
+    bool as_nobody = false;
   };
-  for (const auto& [name, path] : ports) {
-    SCOPED_TRACE(name);
-    const ProcessResult run = run_murvecolor({"-com", "5", "-config", dir.file("settings.cfg")},
-                                             {"MURVECOLOR_COM5=" + path});
-    EXPECT_EQ(run.output, std::string(k_banner) + "\n\n");
-    EXPECT_EQ(run.exit_status, 0);
+  const std::string no_such = dir.file("no-such-port");
+  const std::vector<PortCase> cases = {
+      {"absent",
+       no_such,
+       {"cannot open " + no_such + ": No such file or directory (the path in MURVECOLOR_COM5"}},
+      {"variable empty",
+       "",
+       {"cannot open /dev/ttyS4: ", "MURVECOLOR_COM5 is not set, so the default /dev/ttyS4"}},
+      {"not a tty", "/dev/null", {"cannot open /dev/null: ", "(not a serial port)"}},
+      {"a plain file", dir.file("plain-file"), {"(not a serial port)"}},
+      {"locked by another program",
+       held.link_path(),
+       {"cannot open " + held.link_path() +
+        ": Device or resource busy (in use by another program"}},
+      {"held exclusively by another program",
+       exclusive.link_path(),
+       {"Device or resource busy (in use by another program: fuser -v"}},
+      {"a user who may not open it",
+       free_port.link_path(),
+       {"cannot open " + free_port.link_path() +
+        ": Permission denied (the port belongs to the "
+        "group " +
+        group_name + ": join it with sudo usermod -aG " + group_name + " $USER"},
+       true},
+  };
+  for (const PortCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.variable == "" && access("/dev/ttyS4", F_OK) == 0) {
+      continue;  // this machine has a COM5 of its own, which the test won't write to
+    }
+    for (const std::string flag : {"-verify", ""}) {
+      std::vector<std::string> command =
+          murvecolor_command({"-com", "5", "-config", dir.file("settings.cfg")});
+      if (c.as_nobody) {
+        if (geteuid() != 0 || std::getenv("MURVECOLOR_TEST_WRAPPER") != nullptr) {
+          break;  // only root can switch to another user; a wrapper would not run as one
+        }
+        command = {"setpriv",
+                   "--reuid=nobody",
+                   "--regid=nogroup",
+                   "--clear-groups",
+                   murvecolor_for_anyone(dir),
+                   "-com",
+                   "5",
+                   "-config",
+                   dir.file("settings.cfg")};
+      }
+      if (!flag.empty()) {
+        command.push_back(flag);
+      }
+      const ProcessResult run = run_process(command, {"MURVECOLOR_COM5=" + c.variable},
+                                            run_bound(std::chrono::seconds(20)));
+      EXPECT_EQ(run.output, std::string(k_banner) + "\n\n");
+      EXPECT_EQ(run.exit_status, flag.empty() ? 0 : 1);
+      EXPECT_TRUE(says(run.error_output, c.reason));
+      EXPECT_EQ(std::count(run.error_output.begin(), run.error_output.end(), '\n'), 1);
+    }
   }
-  // The failed attempt left the other program's hold as it was.
+  // The failed attempts left the other program's hold as it was.
   int still_exclusive = 0;
   EXPECT_EQ(ioctl(exclusive_holder, TIOCGEXCL, &still_exclusive), 0);
   EXPECT_EQ(still_exclusive, 1);
@@ -263,6 +355,7 @@ TEST(EndToEnd, PortThatCannotBeOpenedGivesTwoEmptyLines) {
   close(holder);
   EXPECT_EQ(held.received(), "");
   EXPECT_EQ(exclusive.received(), "");
+  EXPECT_EQ(free_port.received(), "");
 }
 
 TEST(EndToEnd, PortNumberPicksItsOwnVariable) {
@@ -273,11 +366,6 @@ TEST(EndToEnd, PortNumberPicksItsOwnVariable) {
       {"MURVECOLOR_COM1=" + r.device->link_path(), "MURVECOLOR_COM12=" + r.device->link_path()});
   EXPECT_NE(other.output.find("Verify..\n"), std::string::npos);
   EXPECT_EQ(other.exit_status, 0);
-  // An empty variable falls back to /dev/ttyS<n-1>, which is no pty of ours.
-  const ProcessResult unmapped =
-      run_murvecolor({"-com", "16", "-config", r.dir.file("settings.cfg")}, {"MURVECOLOR_COM16="});
-  EXPECT_EQ(unmapped.output.find("Verify.."), std::string::npos);
-  EXPECT_EQ(unmapped.exit_status, 0);
 }
 
 // A device that misbehaves in one way, and what the run prints after the banner: "{listing}"
@@ -287,6 +375,7 @@ struct FaultCase {
   std::vector<std::string> options;
   std::string output;
   std::string listed = "-------";
+  std::vector<std::string> errors = {};  // what standard error says, in order; {}: nothing
   bool port_survives = true;  // false when the device hangs up, which takes the pty with it
 };
 
@@ -336,85 +425,149 @@ std::vector<std::string> hang_up(int after_commands) {
   return {"--hangup-after", std::to_string(after_commands)};
 }
 
+const std::string k_not_murve = "answered, but its answer to h does not name MURVE";
+const std::string k_no_answer = "no answer from the device on ";
+const std::string k_send_error = "write error on ";
+const std::string k_eio = ": Input/output error";
+
 // Commands as the device counts them: 1 the wake, 2 the identify, 3-9 the writes, 10 the
 // signature, 11-17 the reads.
 std::vector<FaultCase> fault_cases() {
+  const std::string none = "-------";
+  const std::string all = "0123456";
   return {
       // Devices that are no MURVE, or whose identify reply can't be read.
-      {"banner without MURVE", {"--no-murve"}, murvesim::help_banner(false) + "> \n" + k_not_found},
-      {"silent device", {"--silent"}, "\n" + k_not_found},
-      {"NUL before every reply", {"--nul"}, "\n" + k_not_found},
+      {"banner without MURVE",
+       {"--no-murve"},
+       murvesim::help_banner(false) + "> \n" + k_not_found,
+       none,
+       {k_not_murve}},
+      {"silent device", {"--silent"}, "\n" + k_not_found, none, {k_no_answer, " within 1 s"}},
+      {"NUL before every reply", {"--nul"}, "\n" + k_not_found, none, {k_not_murve}},
       {"reply of 100000 bytes",
        {"--reply-size", "100000"},
-       murvesim::filler(4095) + "\n" + k_not_found},
+       murvesim::filler(4095) + "\n" + k_not_found,
+       none,
+       {k_not_murve}},
       // Replies the tool reads as far as they go.
       {"reply of 4095 bytes",
        {"--reply-size", "4095"},
        padded_reply(4095) + "\n" + written() + k_listing,
-       "0123456"},
+       all},
       {"reply of 4096 bytes",
        {"--reply-size", "4096"},
        padded_reply(4096).substr(0, 4095) + "\n" + written() + k_listing,
-       "0123456"},
+       all},
       {"6000 bytes after the banner",
        {"--flood", "6000"},
        "MURVE Pro (6183) serial console\n{any}\n" + written() + k_listing,
-       "0123456"},
+       all},
       {"100000 bytes after the banner",
        {"--flood", "100000"},
        "MURVE Pro (6183) serial console\n{any}\n" + written() + k_listing,
-       "0123456"},
+       all},
       {"NUL in the middle of every reply",
        {"--nul-after", "40"},
-       identify_reply().substr(0, 40) + "\n" + written() + k_listing},
+       identify_reply().substr(0, 40) + "\n" + written() + k_listing,
+       none,
+       {"block 0x080 not read: its answer holds only 9 of 32 pairs", "block 0x140 not read"}},
       {"every byte value around every reply",
        {"--garbage"},
        byte_values_1_to_255() + identified() + written() + k_listing,
-       "0123456"},
-      {"replies in halves 40 ms apart",
-       {"--split", "40"},
-       "{any}\n" + written() + k_listing,
-       "0123456"},
-      {"replies 200 ms late", {"--delay", "200"}, identified() + written() + k_listing, "0123456"},
+       all},
+      {"replies in halves 40 ms apart", {"--split", "40"}, "{any}\n" + written() + k_listing, all},
+      {"replies 200 ms late", {"--delay", "200"}, identified() + written() + k_listing, all},
+      // The banner whole to the end of its MURVE line, and nothing of the wake's answer before it.
       {"a line of 9600 baud",
        {"--baud", "9600"},
-       "MURVE{any}\n" + written() + k_listing,
-       "0123456"},
-      {"echo of every character",
-       {"--echo"},
-       "h\r" + identified() + written() + k_listing,
-       "0123456"},
+       "MURVE Pro (6183) serial console\n{any}\n" + written() + k_listing,
+       all},
+      {"a long wake answer on a line of 9600 baud",
+       {"--baud", "9600", "--wake-size", "300"},
+       "MURVE Pro (6183) serial console\n{any}\n" + written() + k_listing,
+       all},
+      {"echo of every character", {"--echo"}, "h\r" + identified() + written() + k_listing, all},
       // In the default image only 0x0a0-0x0bf holds no byte with a letter digit.
-      {"upper-case hex", {"--upper-hex"}, identified() + written() + k_listing, "-1-----"},
-      {"CR LF line ends", {"--crlf"}, with_crlf(identify_reply()) + "\n" + written() + k_listing},
+      {"upper-case hex",
+       {"--upper-hex"},
+       identified() + written() + k_listing,
+       "-1-----",
+       {"block 0x080 not read: its answer stops at 'A' after 0 of 32 pairs",
+        "block 0x0c0 not read: its answer stops at 'F' after 4 of 32 pairs"}},
+      {"CR LF line ends",
+       {"--crlf"},
+       with_crlf(identify_reply()) + "\n" + written() + k_listing,
+       none,
+       {"block 0x080 not read: its answer has no \"EEPROM DATA\" line"}},
       // Hang-ups in each phase: what was sent before stands, nothing more is.
-      {"hang-up at the wake", hang_up(0), k_write_error, "", false},
-      {"hang-up at the identify command", hang_up(1), "\n" + k_not_found, "", false},
-      {"hang-up at the first write", hang_up(2),
+      {"hang-up at the wake",
+       hang_up(0),
+       k_write_error,
+       "",
+       {k_send_error, k_eio + "; nothing was written to the device"},
+       false},
+      {"hang-up at the identify command",
+       hang_up(1),
+       "\n" + k_not_found,
+       "",
+       {" hung up before the device answered"},
+       false},
+      {"hang-up at the first write",
+       hang_up(2),
        identified() + k_default_write_commands[0] + k_write_error + k_write_error + k_write_error,
-       "", false},
-      {"hang-up at the fourth write", hang_up(5),
+       "",
+       {k_eio + " (the command for 0x0a2-0x0c1; the rest of its group is skipped)",
+        k_eio + " (the command for 0x0c2-0x0e1;", k_eio + " (the signature command)"},
+       false},
+      {"hang-up at the fourth write",
+       hang_up(5),
        identified() + k_default_write_commands[0] + k_default_write_commands[1] +
            k_default_write_commands[2] + k_default_write_commands[3] + k_write_error +
            k_write_error,
-       "", false},
-      {"hang-up at the signature", hang_up(9), identified() + written() + k_write_error + k_listing,
-       "-------", false},
-      {"hang-up at the first read", hang_up(10),
-       identified() + written() + k_write_error + k_listing, "-------", false},
-      {"hang-up at the third read", hang_up(12),
-       identified() + written() + k_write_error + k_listing, "01-----", false},
+       "",
+       {"(the command for 0x102-0x121;", "(the signature command); nothing was read back"},
+       false},
+      {"hang-up at the signature",
+       hang_up(9),
+       identified() + written() + k_write_error + k_listing,
+       none,
+       {k_eio + " (the read command for block 0x080); it and the blocks after it"},
+       false},
+      {"hang-up at the first read",
+       hang_up(10),
+       identified() + written() + k_write_error + k_listing,
+       none,
+       {"block 0x080 not read: no answer within 1 s", "(the read command for block 0x0a0)"},
+       false},
+      {"hang-up at the third read",
+       hang_up(12),
+       identified() + written() + k_write_error + k_listing,
+       "01-----",
+       {"block 0x0c0 not read: no answer within 1 s", "(the read command for block 0x0e0)"},
+       false},
       // Stalls in each phase. A reply that comes after the tool stopped waiting for it is read as
-      // the beginning of the next one; a read reply then lists at the next block's addresses.
-      {"stall at the wake", stall(0), "\n> " + identified() + written() + k_listing, "0123456"},
-      {"stall at the identify command", stall(1), "\n" + k_not_found},
-      {"stall at the first write", stall(2), identified() + written() + k_listing, "0123456"},
-      {"stall at the signature", stall(9), identified() + written() + k_listing, "0123456"},
-      {"stall at the last read", stall(16), identified() + written() + k_listing, "012345-"},
+      // the beginning of the next one, but a read reply is never listed at another block's
+      // addresses: one that did not come within the second is waited out and dropped.
+      {"stall at the wake", stall(0), "\n> " + identified() + written() + k_listing, all},
+      {"stall at the identify command", stall(1), "\n" + k_not_found, none, {k_no_answer}},
+      {"stall at the first write", stall(2), identified() + written() + k_listing, all},
+      {"stall at the signature", stall(9), identified() + written() + k_listing, all},
+      {"stall at the last read",
+       stall(16),
+       identified() + written() + k_listing,
+       "012345-",
+       {"block 0x140 not read: no answer within 1 s\n"}},
+      {"an answer 2.4 s late to the third read",
+       {"--stall-after", "12", "--stall-for", "2400"},
+       identified() + written() + k_listing,
+       "01-3456",
+       {"block 0x0c0 not read: no answer within 1 s; an answer that came later was dropped"}},
       {"stall for good at the third read",
        {"--stall-after", "12"},
        identified() + written() + k_listing,
-       "01-----"},
+       "01-----",
+       {"block 0x0c0 not read: no answer within 1 s\n",
+        "block 0x0e0 not read: no answer within 1 s; the device has stopped answering"}},
   };
 }
 
@@ -445,6 +598,11 @@ TEST_P(EndToEndFault, RunEndsCleanly) {
   }
   EXPECT_TRUE(output_matches(run.output, expected));
   EXPECT_TRUE(holds_only_echoed_bytes(eeprom, run.output));
+  if (c.errors.empty()) {
+    EXPECT_EQ(run.error_output, "");
+  } else {
+    EXPECT_TRUE(says(run.error_output, c.errors));
+  }
 
   const std::string received = device.received();
   EXPECT_EQ(received, all_commands().substr(0, received.size()));
@@ -493,12 +651,19 @@ TEST(EndToEnd, SignalsGiveThePortBackBeforeTheToolDies) {
     const char* name;
     std::vector<std::string> options;
     std::size_t received;  // the signal comes once the device has this much and is stalled
+    std::string printed;   // what the run has printed by then, all of it in the log
   };
   const std::string commands = all_commands();
   const std::vector<Phase> phases = {
-      {"waiting for the wake reply", {"--silent"}, 1},
-      {"during the writes", {"--stall-after", "3"}, commands.find("eepromex 0c2")},
-      {"during the read-back", {"--stall-after", "11"}, commands.find("eepromex read c0")},
+      {"waiting for the wake reply", {"--silent"}, 1, k_banner},
+      {"during the writes",
+       {"--stall-after", "3"},
+       commands.find("eepromex 0c2"),
+       k_banner + identified() + k_default_write_commands[0]},
+      {"during the read-back",
+       {"--stall-after", "11"},
+       commands.find("eepromex read c0"),
+       k_banner + identified() + written()},
   };
   for (const Phase& phase : phases) {
     // SIGPIPE is what a run gets whose output goes to a reader that has gone (| head).
@@ -517,7 +682,105 @@ TEST(EndToEnd, SignalsGiveThePortBackBeforeTheToolDies) {
                       {signal_number, std::chrono::milliseconds(100), stalled});
       EXPECT_EQ(run.term_signal, signal_number);
       EXPECT_TRUE(observer.given_back());
+      // Its output goes to a pipe, and yet every line printed before the signal is there.
+      EXPECT_EQ(run.output, phase.printed);
     }
+  }
+}
+
+// -verify: the verdict after the listing, and the exit status a script can trust.
+TEST(EndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> sim_options;
+    bool verify;
+    std::string verdict;  // the lines between the listing and the closing empty line
+    int exit_status;
+  };
+  const std::string failed_blocks =
+      "verify failed: 6 blocks not read back\n0x080-0x09f: not read back\n0x0c0-0x0df: not read "
+      "back\n0x0e0-0x0ff: not read back\n0x100-0x11f: not read back\n0x120-0x13f: not read "
+      "back\n0x140-0x15f: not read back\n";
+  const std::vector<Case> cases = {
+      {"a device that stores every byte",
+       {},
+       true,
+       "verified: 210 bytes at 0x080-0x151 read back as written\n",
+       0},
+      {"a device that stores 0x0c4 wrong",
+       {"--corrupt", "0x0c4"},
+       true,
+       "verify failed: 1 of 210 bytes differs\n0x0c4: wrote 3f, read 3e\n",
+       1},
+      {"the same device without -verify", {"--corrupt", "0x0c4"}, false, "", 0},
+      {"blocks that can't be read", {"--upper-hex"}, true, failed_blocks, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_file(dir.file("settings.cfg"), "");
+    SimulatedDevice device(dir, c.sim_options);
+    ASSERT_TRUE(device.started());
+    std::vector<std::string> arguments = {"-com", "5", "-config", dir.file("settings.cfg")};
+    if (c.verify) {
+      arguments.insert(arguments.begin(), "-verify");
+    }
+    const ProcessResult run = run_murvecolor(arguments, {device.com5_variable()});
+    const std::string listing_end = "0150: ";
+    const std::size_t after_listing = run.output.find('\n', run.output.find(listing_end)) + 1;
+    ASSERT_NE(run.output.find(listing_end), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.substr(after_listing), c.verdict + "\n");
+    EXPECT_EQ(run.exit_status, c.exit_status);
+  }
+}
+
+// A device that answers a read, or the signature, a second time: the extra answer may be listed
+// at the next block's addresses, since answers carry no address, but the verdict then says so.
+TEST(EndToEnd, VerifyAgreesWithTheListingOfADeviceAnsweringTwice) {
+  for (const std::string after : {"9", "11", "13"}) {
+    SCOPED_TRACE("answered twice: command " + after + " + 1");
+    TempDir dir;
+    write_file(dir.file("settings.cfg"), "");
+    SimulatedDevice device(dir, {"--twice-after", after, "--twice-gap", "15"});
+    ASSERT_TRUE(device.started());
+    const ProcessResult run = run_murvecolor(
+        {"-com", "5", "-config", dir.file("settings.cfg"), "-verify"}, {device.com5_variable()});
+    const std::string right = expected_listing(device.eeprom(), "0123456");
+    const bool listed_right = run.output.find(right) != std::string::npos;
+    EXPECT_NE(run.output.find("Verify..\n"), std::string::npos);
+    EXPECT_EQ(run.output.find("\nverified: ") != std::string::npos, listed_right) << run.output;
+    EXPECT_EQ(run.output.find("\nverify failed: ") != std::string::npos, !listed_right);
+    EXPECT_EQ(run.exit_status, listed_right ? 0 : 1);
+  }
+}
+
+TEST(EndToEnd, VerifyFailsEveryRunThatEndsEarly) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> sim_options;
+    std::string settings;
+  };
+  const std::vector<Case> cases = {
+      {"a silent device", {"--silent"}, ""},
+      {"not a MURVE", {"--no-murve"}, ""},
+      {"a hang-up at the first write", {"--hangup-after", "2"}, ""},
+      {"a settings-file error", {}, "x1 00\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunAgainst plain(c.sim_options, c.settings);
+    ASSERT_TRUE(plain.device->started());
+    TempDir dir;
+    write_file(dir.file("settings.cfg"), c.settings);
+    SimulatedDevice device(dir, c.sim_options);
+    ASSERT_TRUE(device.started());
+    const ProcessResult verified = run_murvecolor(
+        {"-com", "5", "-verify", "-config", dir.file("settings.cfg")}, {device.com5_variable()});
+    EXPECT_EQ(plain.run.exit_status, 0);
+    EXPECT_EQ(verified.exit_status, 1);
+    // Standard output is the same with and without -verify when there is no listing.
+    EXPECT_EQ(verified.output, plain.run.output);
+    EXPECT_NE(verified.error_output, "");
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,46 +19,93 @@ struct OutputCase {
   std::vector<std::string> arguments;
   std::vector<std::pair<std::string, std::string>> files;  // created in the working folder
   std::string output_after_banner;
+  std::string error;  // the one line on standard error
 };
 
 TEST(FoundationOutput, RunsThatEndBeforeThePort) {
   const std::string usage(murve::usage_text_utf8());
   const std::string config_error = "config file error\n";
+  const std::string must_begin = ": a line must begin with #, c0 to c63, c2608, c2151 or cspec, ";
   const std::vector<OutputCase> cases = {
-      {"no arguments", {}, {}, usage},
-      {"wrong case option", {"-COM", "5"}, {}, "invalid option [-COM]\n" + usage},
-      {"unknown option first", {"-x", "-com", "5"}, {}, "invalid option [-x]\n" + usage},
-      {"port 17", {"-com", "17"}, {}, usage},
-      {"port missing", {"-com"}, {}, usage},
-      {"empty settings path", {"-com", "5", "-config", ""}, {}, usage},
+      {"no arguments", {}, {}, usage, "-com needs a port number from 1 to 16"},
+      {"wrong case option",
+       {"-COM", "5"},
+       {},
+       "invalid option [-COM]\n" + usage,
+       "unknown option -COM"},
+      {"unknown option first",
+       {"-x", "-com", "5"},
+       {},
+       "invalid option [-x]\n" + usage,
+       "unknown option -x"},
+      {"-verify takes no value",
+       {"-com", "5", "-verify", "7"},
+       {},
+       "invalid option [7]\n" + usage,
+       "unknown option 7"},
+      {"port 17", {"-com", "17"}, {}, usage, "-com needs a port number from 1 to 16, not 17"},
+      {"port missing", {"-com"}, {}, usage, "-com needs a port number from 1 to 16"},
+      {"empty settings path", {"-com", "5", "-config", ""}, {}, usage, "-config needs a file name"},
       {"missing settings file",
        {"-com", "5", "-config", "missing.cfg"},
        {},
-       "open error.[missing.cfg]\n"},
+       "open error.[missing.cfg]\n",
+       "missing.cfg: cannot open the settings file: No such file or directory"},
+      // A folder opens on Linux, but is no settings file: nothing is sent to the device.
+      {"a folder as the settings file",
+       {"-com", "5", "-config", "colours/"},
+       {{"colours/c.cfg", ""}},
+       "open error.[colours/]\n",
+       "colours/: cannot open the settings file: Is a directory"},
       {"bad settings line",
        {"-com", "5", "-config", "bad.cfg"},
        {{"bad.cfg", "x1 00\n"}},
-       "??? [x1]\n" + config_error},
+       "??? [x1]\n" + config_error,
+       "bad.cfg:1" + must_begin + "not \"x1\""},
       {"bad line after good ones",
        {"-com", "16", "-config", "bad.cfg"},
        {{"bad.cfg", "# colours\nc3 5a\r\nc64 7f\nzz\n"}},
-       "??? [c64]\n" + config_error},
+       "??? [c64]\n" + config_error,
+       "bad.cfg:3" + must_begin + "not \"c64\""},
+      {"a byte-order mark",
+       {"-com", "5", "-config", "bom.cfg"},
+       {{"bom.cfg", "\xef\xbb\xbf#\n"}},
+       "??? [\xef\xbb\xbf#]\n" + config_error,
+       "bom.cfg:1" + must_begin + "not \"\\xef\\xbb\\xbf#\""},
       // Without -config the file murve_color.cfg in the working folder is read.
-      {"default settings file missing", {"-com", "5"}, {}, "open error.[murve_color.cfg]\n"},
+      {"default settings file missing",
+       {"-com", "5"},
+       {},
+       "open error.[murve_color.cfg]\n",
+       "murve_color.cfg: cannot open the settings file: No such file or directory"},
       {"default settings file read",
        {"-com", "1"},
        {{"murve_color.cfg", "cspec 00\nCSPEC 00\n"}},
-       "??? [CSPEC]\n" + config_error},
+       "??? [CSPEC]\n" + config_error,
+       "murve_color.cfg:2" + must_begin + "not \"CSPEC\""},
   };
   for (const OutputCase& c : cases) {
     TempDir dir;
     for (const auto& [name, contents] : c.files) {
+      std::filesystem::create_directories(std::filesystem::path(dir.file(name)).parent_path());
       write_file(dir.file(name), contents);
     }
-    const ProcessResult run = run_murvecolor(c.arguments, {}, dir.path());
-    EXPECT_FALSE(run.timed_out) << c.name;
-    EXPECT_EQ(run.exit_status, 0) << c.name;
-    EXPECT_EQ(run.output, k_banner + c.output_after_banner) << c.name;
+    // The same standard output with -verify, but the exit status says the device holds nothing
+    // verified; the usage text's exit status stays 0.
+    const bool usage_follows = c.output_after_banner.find(usage) != std::string::npos;
+    std::vector<std::string> verify_arguments = c.arguments;
+    verify_arguments.push_back("-verify");
+    for (const auto& [arguments, status] :
+         {std::pair{c.arguments, 0}, std::pair{verify_arguments, usage_follows ? 0 : 1}}) {
+      if (usage_follows && arguments.size() > c.arguments.size()) {
+        continue;  // -verify after a rejected command line changes nothing worth a run
+      }
+      const ProcessResult run = run_murvecolor(arguments, {}, dir.path());
+      EXPECT_FALSE(run.timed_out) << c.name;
+      EXPECT_EQ(run.exit_status, status) << c.name;
+      EXPECT_EQ(run.output, k_banner + c.output_after_banner) << c.name;
+      EXPECT_EQ(run.error_output, "murvecolor: " + c.error + "\n") << c.name;
+    }
   }
 }
 

@@ -1,5 +1,7 @@
 // murvedump: the backup file it writes, and the program end to end against murvesim.
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -115,6 +117,15 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
   // Reading changes nothing on the device.
   EXPECT_EQ(dump.device->eeprom(), original);
   const std::string backup = read_file(dump.dir.file("backup.cfg"));
+  // The backup is an ordinary new file of the user's, and no temporary file is left beside it.
+  struct stat status {};
+  ASSERT_EQ(stat(dump.dir.file("backup.cfg").c_str(), &status), 0);
+  const mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(status.st_mode & 07777, 0666 & ~mask);
+  for (const auto& entry : std::filesystem::directory_iterator(dump.dir.path())) {
+    EXPECT_NE(entry.path().filename().string().rfind(".backup.cfg", 0), 0u) << entry.path();
+  }
 
   TempDir fresh;
   write_file(fresh.file("backup.cfg"), backup);
@@ -140,12 +151,23 @@ TEST(Murvedump, WritesNothingUnlessEveryBlockWasRead) {
   struct Case {
     const char* name;
     std::vector<std::string> sim_options;
+    std::string why;  // in murvedump's one line on standard error
   };
   const std::vector<Case> cases = {
-      {"silent device", {"--silent"}},
-      {"not a MURVE", {"--no-murve"}},
-      {"upper-case read replies", {"--upper-hex"}},
-      {"hang-up during the read-back", {"--hangup-after", "5"}},
+      {"silent device", {"--silent"}, "no answer from the device on COM5 ("},
+      {"not a MURVE", {"--no-murve"}, "its answer to h does not name MURVE"},
+      {"upper-case read replies", {"--upper-hex"}, "block 0x080 not read: its answer stops at '"},
+      {"hang-up during the read-back",
+       {"--hangup-after", "5"},
+       "block 0x0e0 not read: no answer within 1 s"},
+      // A device that answers a read twice, 15 to 60 ms later: its answers and the commands are
+      // out of step, and a block could be taken for the next one.
+      {"a read answered twice",
+       {"--twice-after", "3", "--twice-gap", "15"},
+       "block 0x0a0 not read: more data came with or after its answer"},
+      {"the last read answered twice",
+       {"--twice-after", "8", "--twice-gap", "60"},
+       "block 0x140 not read: more data came with or after its answer"},
   };
   for (const Case& c : cases) {
     for (const bool to_file : {true, false}) {
@@ -159,6 +181,9 @@ TEST(Murvedump, WritesNothingUnlessEveryBlockWasRead) {
       EXPECT_FALSE(dump.run.timed_out);
       EXPECT_EQ(dump.run.exit_status, 1);
       EXPECT_EQ(dump.run.output, "");
+      EXPECT_NE(dump.run.error_output.find("murvedump: "), std::string::npos);
+      EXPECT_NE(dump.run.error_output.find(c.why), std::string::npos) << dump.run.error_output;
+      EXPECT_NE(dump.run.error_output.find("; nothing written\n"), std::string::npos);
       EXPECT_EQ(read_file(dir.file("backup.cfg")), "# an older backup\nc0 01\n");
       EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                               std::filesystem::directory_iterator()),
@@ -188,6 +213,17 @@ TEST(Murvedump, BadCommandLineGivesUsageAndStatusTwo) {
   const ProcessResult help = run_process({MURVEDUMP_EXE, "--help"});
   EXPECT_EQ(help.exit_status, 0);
   EXPECT_EQ(help.output.rfind("usage: murvedump -com N [-o FILE]\n", 0), 0u);
+  const ProcessResult version = run_process({MURVEDUMP_EXE, "--version"});
+  EXPECT_EQ(version.exit_status, 0);
+  EXPECT_EQ(version.output.rfind("murvedump (murvecolor) ", 0), 0u);
+  // The port that can't be opened, with the system's reason.
+  const ProcessResult absent =
+      run_process({MURVEDUMP_EXE, "-com", "7"}, {"MURVECOLOR_COM7=/nonexistent/tty"});
+  EXPECT_EQ(absent.exit_status, 1);
+  EXPECT_EQ(absent.error_output.rfind("murvedump: cannot open COM7 (/nonexistent/tty): No such "
+                                      "file or directory",
+                                      0),
+            0u);
 }
 
 }  // namespace

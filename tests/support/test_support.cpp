@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -144,23 +145,33 @@ ProcessResult run_process(const std::vector<std::string>& argv,
                           SignalAfter signal) {
   ProcessResult result;
   int out[2];
+  int err[2];
   if (pipe2(out, O_CLOEXEC) != 0) {
+    return result;
+  }
+  if (pipe2(err, O_CLOEXEC) != 0) {
+    close(out[0]);
+    close(out[1]);
     return result;
   }
   const auto started = Clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
     const int null_in = open("/dev/null", O_RDONLY);
     dup2(null_in, STDIN_FILENO);
     exec_child(argv, environment, working_dir);
   }
   close(out[1]);
+  close(err[1]);
   const auto deadline = started + timeout;
   const auto signal_at = started + signal.after;
   bool signal_pending = signal.signal_number != 0;
+  std::array<pollfd, 2> streams = {pollfd{out[0], POLLIN, 0}, pollfd{err[0], POLLIN, 0}};
+  std::array<std::string*, 2> captured = {&result.output, &result.error_output};
   char buffer[65536];
-  for (;;) {
+  while (streams[0].fd >= 0 || streams[1].fd >= 0) {
     if (signal_pending && Clock::now() >= signal_at && (!signal.ready || signal.ready())) {
       kill(pid, signal.signal_number);
       signal_pending = false;
@@ -178,17 +189,27 @@ ProcessResult run_process(const std::vector<std::string>& argv,
       kill(pid, SIGKILL);
       break;
     }
-    pollfd ready{out[0], POLLIN, 0};
-    if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
+    if (poll(streams.data(), streams.size(), static_cast<int>(left.count())) <= 0) {
       continue;
     }
-    const ssize_t got = read(out[0], buffer, sizeof buffer);
-    if (got <= 0) {
-      break;
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+      if (streams[i].fd < 0 || streams[i].revents == 0) {
+        continue;
+      }
+      const ssize_t got = read(streams[i].fd, buffer, sizeof buffer);
+      if (got <= 0) {
+        close(streams[i].fd);
+        streams[i].fd = -1;  // poll ignores it from now on
+        continue;
+      }
+      captured[i]->append(buffer, static_cast<std::size_t>(got));
     }
-    result.output.append(buffer, static_cast<std::size_t>(got));
   }
-  close(out[0]);
+  for (const pollfd& stream : streams) {
+    if (stream.fd >= 0) {
+      close(stream.fd);
+    }
+  }
   int status = 0;
   rusage usage{};
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {

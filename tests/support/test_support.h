@@ -36,7 +36,8 @@ class TempDir {
 using Milliseconds = std::chrono::duration<double, std::milli>;
 
 struct ProcessResult {
-  std::string output;  // standard output, byte for byte
+  std::string output;        // standard output, byte for byte
+  std::string error_output;  // standard error
   int exit_status = -1;
   int term_signal = 0;
   bool timed_out = false;
@@ -52,8 +53,8 @@ struct SignalAfter {
   std::function<bool()> ready;
 };
 
-// Runs a program to its end with `environment` added to ours, capturing standard output; kills
-// it after `timeout`.
+// Runs a program to its end with `environment` added to ours, capturing standard output and
+// standard error; kills it after `timeout`.
 ProcessResult run_process(const std::vector<std::string>& argv,
                           const std::vector<std::string>& environment = {},
                           std::chrono::milliseconds timeout = std::chrono::seconds(20),
