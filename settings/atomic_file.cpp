@@ -76,7 +76,10 @@ FileWriteError write_file_atomically(const std::string& path, std::string_view b
   const fs::path target(path);
   const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
   // Hidden and beside the target, so that the rename stays within one file system.
-  std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  std::string name = ".";
+  name += target.filename().string();
+  name += ".XXXXXX";
+  std::string temporary = (folder / name).string();
   const int fd = mkstemp(temporary.data());
   if (fd < 0) {
     return {"create a temporary file in " + folder.string(), std::strerror(errno)};
