@@ -1,35 +1,43 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need (as root, with apt-get), then configures, builds and
-# runs every test: the native ones (the manual pages and the Debian package among them),
-# murvecolor.exe cross-built and run under Wine, and the hardening stages (the suite again under
-# AddressSanitizer and UBSan, the end-to-end tests with murvecolor under valgrind, each fuzz
-# target for a while). The last line sums up every stage.
+# runs every test: the native ones (the manual pages and the Debian package, lintian's verdict
+# on it among them), murvecolor.exe and the Windows zip cross-built and their programs run under
+# Wine, and the hardening stages (the suite again under AddressSanitizer and UBSan, the
+# end-to-end tests with murvecolor under valgrind, each fuzz target for a while). The last line
+# sums up every stage.
 set -euo pipefail
 cd "$(dirname "$0")"
 
 tools/ensure-packages cmake g++ ninja-build libgtest-dev
-# Rendering the manual pages, and building the Debian package (dpkg-shlibdeps needs file).
-tools/ensure-packages groff-base man-db dpkg-dev file
-tools/ensure-packages g++-mingw-w64-x86-64-posix wine64
+# Rendering the manual pages, and building the Debian package (dpkg-shlibdeps needs file) and
+# checking it.
+tools/ensure-packages groff-base man-db dpkg-dev file lintian
+# cpack makes the zip itself; the test that runs its programs unpacks it with unzip.
+tools/ensure-packages g++-mingw-w64-x86-64-posix wine64 unzip
 tools/ensure-packages clang libclang-rt-14-dev valgrind
 
 # Debian keeps wine64 in /usr/lib/wine, off the PATH.
 have_cross_compiler() { command -v x86_64-w64-mingw32-g++-posix >/dev/null; }
 have_wine() { command -v wine64 >/dev/null || [ -x /usr/lib/wine/wine64 ]; }
 windows_exe=
+windows_zip=
 if ! have_cross_compiler; then
   echo "test.sh: no MinGW-w64 cross compiler; leaving out the Windows build and its tests"
 else
   cmake --preset windows
   cmake --build --preset windows
+  rm -f build-windows/murvecolor-*-win64.zip
+  (cd build-windows && cpack -G ZIP)
   if have_wine; then
     windows_exe="$PWD/build-windows/murvecolor.exe"
+    windows_zip=$(echo "$PWD"/build-windows/murvecolor-*-win64.zip)
   else
-    echo "test.sh: no Wine; murvecolor.exe is built, its tests skip"
+    echo "test.sh: no Wine; murvecolor.exe and the zip are built, their tests skip"
   fi
 fi
 
-cmake -S . -B build -G Ninja -DMURVECOLOR_WERROR=ON -DMURVECOLOR_WINDOWS_EXE="$windows_exe"
+cmake -S . -B build -G Ninja -DMURVECOLOR_WERROR=ON -DMURVECOLOR_WINDOWS_EXE="$windows_exe" \
+  -DMURVECOLOR_WINDOWS_ZIP="$windows_zip"
 cmake --build build
 
 # --- Stages, each counted from its closing line ("... tests failed out of N" or "N passed,

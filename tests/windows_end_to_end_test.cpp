@@ -1,4 +1,5 @@
-// murvecolor.exe, cross-built for Windows, run under Wine against murvesim on a pseudo-terminal.
+// murvecolor.exe, cross-built for Windows, run under Wine against murvesim on a pseudo-terminal;
+// and the Windows zip, whose programs are run the same way.
 //
 // Each test has a Wine prefix of its own. Making one with wineboot takes seconds, so the first
 // test of a build folder makes a template prefix beside the test program, and every test copies
@@ -9,6 +10,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -30,6 +32,13 @@ namespace fs = std::filesystem;
 constexpr const char* k_windows_exe = MURVECOLOR_WINDOWS_EXE;
 #else
 constexpr const char* k_windows_exe = "";
+#endif
+#ifdef MURVECOLOR_WINDOWS_ZIP
+constexpr const char* k_windows_zip = MURVECOLOR_WINDOWS_ZIP;
+constexpr const char* k_version = MURVECOLOR_VERSION;
+#else
+constexpr const char* k_windows_zip = "";
+constexpr const char* k_version = "";
 #endif
 
 // Bounds on making the template prefix, on one run of the program and on stopping Wine, which
@@ -222,7 +231,13 @@ class WinePrefix {
   // Runs murvecolor.exe in the test's folder with these arguments.
   ProcessResult run_murvecolor(const std::vector<std::string>& arguments,
                                const std::vector<std::string>& environment = {}) const {
-    std::vector<std::string> argv = {tools_.loader, k_windows_exe};
+    return run(k_windows_exe, arguments, environment);
+  }
+
+  // Runs a Windows program in the test's folder with these arguments.
+  ProcessResult run(const std::string& exe, const std::vector<std::string>& arguments,
+                    const std::vector<std::string>& environment = {}) const {
+    std::vector<std::string> argv = {tools_.loader, exe};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<std::string> variables = environment_;
     variables.insert(variables.end(), environment.begin(), environment.end());
@@ -256,14 +271,19 @@ std::string default_eeprom() {
 class WindowsEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (k_windows_exe[0] == '\0') {
-      GTEST_SKIP() << "no murvecolor.exe to run under Wine: configure with "
-                      "-DMURVECOLOR_WINDOWS_EXE=/path/to/murvecolor.exe (test.sh does)";
+    need_wine_for(k_windows_exe, "MURVECOLOR_WINDOWS_EXE", "murvecolor.exe");
+  }
+
+  // Skips the test unless the build was given `file` (with -D`option`), and finds Wine.
+  void need_wine_for(const char* file, const char* option, const char* what) {
+    if (file[0] == '\0') {
+      GTEST_SKIP() << "no " << what << " to run under Wine: configure with -D" << option
+                   << "=/path/to/" << what << " (test.sh does)";
     }
-    ASSERT_TRUE(fs::exists(k_windows_exe)) << k_windows_exe << " is not there";
+    ASSERT_TRUE(fs::exists(file)) << file << " is not there";
     tools_ = find_wine();
     ASSERT_FALSE(tools_.loader.empty())
-        << "no wine64 to run " << k_windows_exe << " with (Debian: apt-get install wine64)";
+        << "no wine64 to run " << file << " with (Debian: apt-get install wine64)";
     ASSERT_FALSE(tools_.server.empty()) << "no wineserver beside " << tools_.loader;
   }
 
@@ -406,6 +426,74 @@ TEST_P(WindowsUsageText, IsShiftJisWithoutAConsole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Wine, WindowsUsageText, ::testing::Values("C.UTF-8", "ja_JP.UTF-8"));
+
+class WindowsZip : public WindowsEndToEnd {
+ protected:
+  void SetUp() override {
+    need_wine_for(k_windows_zip, "MURVECOLOR_WINDOWS_ZIP", "murvecolor-VERSION-win64.zip");
+  }
+};
+
+// What a Windows user gets: unzipped, its murvecolor.exe writes the example settings file beside
+// it into a device and its murvedump.exe backs the device up; the README opens in Notepad.
+TEST_F(WindowsZip, ProgramsFromItProgramAndBackUpTheDevice) {
+  const std::string folder = "murvecolor-" + std::string(k_version) + "-win64";
+  EXPECT_EQ(fs::path(k_windows_zip).filename(), folder + ".zip");
+  const ProcessResult listing = run_process({"unzip", "-Z1", k_windows_zip});
+  ASSERT_EQ(listing.exit_status, 0) << "unzip -Z1 " << k_windows_zip;
+  std::vector<std::string> files;
+  std::istringstream lines(listing.output);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() != '/') {
+      files.push_back(line);
+    }
+  }
+  std::sort(files.begin(), files.end());
+  const std::vector<std::string> expected = {folder + "/LICENSE", folder + "/README-windows.txt",
+                                             folder + "/murve_color.cfg",
+                                             folder + "/murvecolor.exe", folder + "/murvedump.exe"};
+  EXPECT_EQ(files, expected);
+
+  ASSERT_EQ(run_process({"unzip", "-q", k_windows_zip, "-d", dir_.file("unzipped")}).exit_status,
+            0);
+  const fs::path unzipped = dir_.file("unzipped/" + folder);
+  EXPECT_EQ(read_file(unzipped / "LICENSE"), read_file(MURVECOLOR_SOURCE_DIR "/LICENSE"));
+  const std::string readme = read_file(unzipped / "README-windows.txt");
+  ASSERT_FALSE(readme.empty());
+  EXPECT_EQ(readme.substr(readme.size() - 2), "\r\n");
+  for (std::size_t at = 0; (at = readme.find('\n', at)) != std::string::npos; ++at) {
+    ASSERT_TRUE(at > 0 && readme[at - 1] == '\r') << "a bare line feed at byte " << at;
+  }
+  EXPECT_TRUE(std::all_of(readme.begin(), readme.end(), [](char c) {
+    return c == '\r' || c == '\n' || (c >= ' ' && c <= '~');
+  })) << "not plain ASCII";
+
+  SimulatedDevice device(dir_);
+  ASSERT_TRUE(device.started());
+  const WinePrefix prefix(tools_, dir_, {{5, device.link_path()}});
+  ASSERT_EQ(prefix.error(), "");
+
+  const ProcessResult programmed =
+      prefix.run((unzipped / "murvecolor.exe").string(),
+                 {"-com", "5", "-config", (unzipped / "murve_color.cfg").string()});
+  EXPECT_EQ(programmed.exit_status, 0);
+  EXPECT_NE(programmed.output.find("Verify..\n"), std::string::npos) << programmed.output;
+  EXPECT_EQ(device.eeprom(), default_eeprom());
+
+  const ProcessResult backup =
+      prefix.run((unzipped / "murvedump.exe").string(), {"-com", "5", "-o", "backup.cfg"});
+  EXPECT_FALSE(backup.timed_out);
+  EXPECT_EQ(backup.exit_status, 0) << backup.output;
+  const std::string saved = read_file(dir_.file("backup.cfg"));
+  EXPECT_NE(saved.find("\nc2608 "), std::string::npos) << saved;
+  // The same settings as the native murvedump saves; only the time in the first line may differ.
+  const ProcessResult native = run_process({MURVEDUMP_EXE, "-com", "5"}, {device.com5_variable()});
+  ASSERT_EQ(native.exit_status, 0);
+  const auto after_first_line = [](const std::string& text) {
+    return text.substr(std::min(text.find('\n'), text.size()));
+  };
+  EXPECT_EQ(after_first_line(saved), after_first_line(native.output));
+}
 
 }  // namespace
 }  // namespace murve_test
