@@ -1,10 +1,9 @@
-#include <windows.h>
+#include "device/serial_link_win32.h"
+
 // After windows.h, which it needs.
 #include <timeapi.h>
 
 #include <cstdio>
-
-#include "device/serial_link.h"
 
 namespace murve {
 namespace {
@@ -131,6 +130,10 @@ OpenFailure failure_of_open(DWORD code) {
 
 }  // namespace
 
+std::unique_ptr<SerialLink> link_over_handle(HANDLE handle) {
+  return std::make_unique<Win32SerialLink>(handle);
+}
+
 std::string system_error_text(int code) {
   char* text = nullptr;
   const DWORD length = FormatMessageA(
@@ -164,7 +167,7 @@ PortOpening open_port(int port_number) {
     opening.error = error_of(code);
     return opening;
   }
-  opening.link = std::make_unique<Win32SerialLink>(handle);
+  opening.link = link_over_handle(handle);
   return opening;
 }
 

@@ -365,9 +365,57 @@ TEST_F(WindowsEndToEnd, PortThatDoesNotExistGivesTwoEmptyLines) {
     GTEST_SKIP() << "Wine gives this host a COM16 of its own, which the test won't write to";
   }
 
-  const ProcessResult run = prefix.run_murvecolor({"-com", "16", "-config", "empty.cfg"});
-  EXPECT_EQ(run.exit_status, 0);
-  EXPECT_EQ(run.output, std::string(k_banner) + "\n" + "\n");
+  for (const bool verify : {false, true}) {
+    std::vector<std::string> arguments = {"-com", "16", "-config", "empty.cfg"};
+    if (verify) {
+      arguments.push_back("-verify");
+    }
+    const ProcessResult run = prefix.run_murvecolor(arguments);
+    EXPECT_EQ(run.exit_status, verify ? 1 : 0);
+    EXPECT_EQ(run.output, std::string(k_banner) + "\n" + "\n");
+    // The path tried and the system's reason, in the words of Wine's FormatMessage.
+    EXPECT_EQ(run.error_output.rfind("murvecolor: cannot open \\\\.\\COM16: ", 0), 0u)
+        << run.error_output;
+    EXPECT_NE(run.error_output.find("Device Manager"), std::string::npos);
+  }
+}
+
+// -verify under Wine: the same verdict and exit status as on Linux.
+TEST_F(WindowsEndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
+  write_file(dir_.file("empty.cfg"), "");
+  for (const bool corrupt : {false, true}) {
+    SCOPED_TRACE(corrupt ? "0x0c4 stored wrong" : "every byte stored");
+    TempDir device_dir;
+    SimulatedDevice device(device_dir, corrupt ? std::vector<std::string>{"--corrupt", "0x0c4"}
+                                               : std::vector<std::string>{});
+    ASSERT_TRUE(device.started());
+    const WinePrefix prefix(tools_, dir_, {{5, device.link_path()}});
+    ASSERT_EQ(prefix.error(), "");
+    const ProcessResult run =
+        prefix.run_murvecolor({"-com", "5", "-config", "empty.cfg", "-verify"});
+    const std::string verdict =
+        corrupt ? "verify failed: 1 of 210 bytes differs\n0x0c4: wrote 3f, read 3e\n\n"
+                : "verified: 210 bytes at 0x080-0x151 read back as written\n\n";
+    EXPECT_EQ(run.output.substr(run.output.size() - std::min(run.output.size(), verdict.size())),
+              verdict);
+    EXPECT_EQ(run.exit_status, corrupt ? 1 : 0);
+    EXPECT_EQ(run.error_output, "");
+  }
+}
+
+// The port's write timeouts while murvecolor has it, and after: a port without a write bound
+// gets one, and its own timeouts back on close; one with a bound keeps it.
+TEST_F(WindowsEndToEnd, PortGetsAWriteBoundAndItsTimeoutsBack) {
+  const fs::path check = fs::path(k_windows_exe).parent_path() / "port_timeouts_check.exe";
+  ASSERT_TRUE(fs::exists(check)) << check << " is built beside murvecolor.exe";
+  SimulatedDevice device(dir_);
+  ASSERT_TRUE(device.started());
+  const WinePrefix prefix(tools_, dir_, {{5, device.link_path()}});
+  ASSERT_EQ(prefix.error(), "");
+  const ProcessResult run = prefix.run(check.string(), {});
+  EXPECT_EQ(run.exit_status, 0) << run.output;
+  EXPECT_NE(run.output.find(" ms a byte + 1000 ms"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("\nok\r\n"), std::string::npos);  // text mode: CR LF
 }
 
 // Under Wine, unlike Windows, a port named in the registry opens even when its device is missing
@@ -381,6 +429,8 @@ TEST_F(WindowsEndToEnd, PortWhoseDeviceIsMissingFailsTheFirstWrite) {
   const ProcessResult run = prefix.run_murvecolor({"-com", "5", "-config", "empty.cfg"});
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.output, std::string(k_banner) + "write error.\n" + "\n");
+  EXPECT_EQ(run.error_output.rfind("murvecolor: write error on \\\\.\\COM5: ", 0), 0u)
+      << run.error_output;
 }
 
 TEST_F(WindowsEndToEnd, SilentDeviceIsReportedMissingWithinTheBound) {
