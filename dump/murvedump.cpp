@@ -9,7 +9,7 @@
 #include "app/diagnostics.h"
 #include "device/serial_link.h"
 #include "dump/device_backup.h"
-#include "settings/atomic_file.h"
+#include "settings/files.h"
 #include "settings/number_reading.h"
 #include "settings/text_format.h"
 

@@ -3,11 +3,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdio>
-#include <memory>
 #include <span>
 #include <string>
 
 #include "settings/color_image.h"
+#include "settings/files.h"
 
 namespace murve {
 
@@ -18,11 +18,6 @@ inline constexpr std::size_t k_max_line_tokens = 128;
 
 using LineBuffer = std::array<char, k_max_line_read + 1>;
 using LineTokens = std::array<const char*, k_max_line_tokens>;
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // Reads a file as the C runtime's text mode does on Windows, on every platform: CR LF reads as
 // LF, and a byte 0x1A ends the file. A read error counts as the end of the file.

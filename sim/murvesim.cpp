@@ -19,6 +19,8 @@
 #include <string>
 #include <thread>
 
+#include "device/unique_fd.h"
+#include "settings/files.h"
 #include "sim/murve_console.h"
 
 // The version is set once, by project() in CMakeLists.txt.
@@ -194,27 +196,20 @@ std::optional<SimOptions> parse_options(int argc, char** argv) {
 }
 
 bool load_eeprom(const std::string& path, murvesim::Eeprom& eeprom) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
+  const murve::UniqueFile file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
     return errno == ENOENT;  // a new file starts erased
   }
-  const std::size_t got = std::fread(eeprom.data(), 1, eeprom.size(), file);
-  const bool whole = got == eeprom.size() && std::fgetc(file) == EOF;
-  std::fclose(file);
-  return whole;
+  const std::size_t got = std::fread(eeprom.data(), 1, eeprom.size(), file.get());
+  return got == eeprom.size() && std::fgetc(file.get()) == EOF;
 }
 
-// Saved through a temporary file and a rename, so a reader never sees half an EEPROM.
+// Saved through a temporary file and a rename, so a reader never sees half an EEPROM; not synced
+// to disk, which would slow every answer to a write.
 void save_eeprom(const std::string& path, const murvesim::Eeprom& eeprom) {
-  const std::string temporary = path + ".tmp";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (file == nullptr) {
-    return;
-  }
-  const bool written = std::fwrite(eeprom.data(), 1, eeprom.size(), file) == eeprom.size();
-  if (std::fclose(file) == 0 && written) {
-    std::rename(temporary.c_str(), path.c_str());
-  }
+  murve::write_file_atomically(
+      path, std::string_view(reinterpret_cast<const char*>(eeprom.data()), eeprom.size()),
+      murve::FileSync::none);
 }
 
 class Line {
@@ -284,35 +279,6 @@ void stall(long milliseconds) {
   }
 }
 
-// Owns a descriptor or a FILE and closes it on every way out of serve().
-template <typename Handle, Handle k_none, typename Close>
-class Owned {
- public:
-  explicit Owned(Handle handle = k_none) : handle_(handle) {}
-  ~Owned() {
-    if (handle_ != k_none) {
-      Close{}(handle_);
-    }
-  }
-  Owned(const Owned&) = delete;
-  Owned& operator=(const Owned&) = delete;
-
-  Handle get() const { return handle_; }
-  bool valid() const { return handle_ != k_none; }
-
- private:
-  Handle handle_;
-};
-
-struct CloseDescriptor {
-  void operator()(int fd) const { close(fd); }
-};
-struct CloseFile {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using Descriptor = Owned<int, -1, CloseDescriptor>;
-using File = Owned<std::FILE*, nullptr, CloseFile>;
-
 // An answer sent on its own schedule while the loop goes on serving.
 struct LateAnswer {
   Clock::time_point due;
@@ -347,18 +313,18 @@ int serve(const SimOptions& options) {
     }
   }
 
-  const Descriptor master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  const murve::UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
   const char* slave_name = nullptr;
-  if (!master.valid() || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0 ||
+  if (!master || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0 ||
       (slave_name = ptsname(master.get())) == nullptr) {
     std::perror("murvesim: pseudo-terminal");
     return 1;
   }
   const std::string slave_path = slave_name;
   // Held open while murvesim runs, so that the master never reads a hang-up between clients.
-  const Descriptor slave(open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  const murve::UniqueFd slave(open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
   termios raw{};
-  if (!slave.valid() || tcgetattr(slave.get(), &raw) != 0) {
+  if (!slave || tcgetattr(slave.get(), &raw) != 0) {
     std::perror("murvesim: pseudo-terminal slave");
     return 1;
   }
@@ -382,7 +348,8 @@ int serve(const SimOptions& options) {
               options.link_path.c_str(), options.com_number);
   std::fflush(stdout);
 
-  const File log(options.log_path.empty() ? nullptr : std::fopen(options.log_path.c_str(), "ab"));
+  const murve::UniqueFile log(
+      options.log_path.empty() ? nullptr : std::fopen(options.log_path.c_str(), "ab"));
   const int master_fd = master.get();
   Line line(master_fd, options);
   std::size_t writes_saved = 0;
@@ -407,7 +374,7 @@ int serve(const SimOptions& options) {
       }
       break;
     }
-    if (log.valid()) {
+    if (log) {
       std::fwrite(received.data(), 1, static_cast<std::size_t>(got), log.get());
       std::fflush(log.get());
     }

@@ -1,4 +1,4 @@
-#include "settings/atomic_file.h"
+#include "settings/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -72,7 +72,8 @@ int write_all(int fd, std::string_view bytes) {
 
 }  // namespace
 
-FileWriteError write_file_atomically(const std::string& path, std::string_view bytes) {
+FileWriteError write_file_atomically(const std::string& path, std::string_view bytes,
+                                     FileSync sync) {
   const fs::path target(path);
   const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
   // Hidden and beside the target, so that the rename stays within one file system.
@@ -89,7 +90,7 @@ FileWriteError write_file_atomically(const std::string& path, std::string_view b
     step = "set the mode of";
   } else if (write_all(fd, bytes) != 0) {
     step = "write";
-  } else if (sync_file(fd) != 0) {
+  } else if (sync == FileSync::to_disk && sync_file(fd) != 0) {
     step = "sync";
   }
   int error = errno;
@@ -107,7 +108,7 @@ FileWriteError write_file_atomically(const std::string& path, std::string_view b
     std::remove(temporary.c_str());
     return {"rename " + temporary + " to " + path, renamed.message()};
   }
-  if (sync_folder(folder) != 0) {
+  if (sync == FileSync::to_disk && sync_folder(folder) != 0) {
     return {"sync the folder " + folder.string() + " after the rename", std::strerror(errno), true};
   }
   return {};
