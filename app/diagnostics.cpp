@@ -36,12 +36,12 @@ std::string range_of(const WriteCommand& write) {
                      write.address + static_cast<unsigned>(write.byte_count) - 1);
 }
 
-std::string baud_rate_hint(const std::string& port) {
+std::string baud_rate_hint(const std::string& path) {
 #ifdef _WIN32
-  static_cast<void>(port);
+  static_cast<void>(path);
   return "its baud rate (the port's properties in Device Manager)";
 #else
-  return "its baud rate (stty -F " + port + ")";
+  return "its baud rate (stty -F " + path + ")";
 #endif
 }
 
@@ -137,7 +137,8 @@ std::string explain_open_failure(const PortOpening& opening, const std::string& 
   return text;
 }
 
-std::string explain_identification(const Identification& identification, const std::string& port) {
+std::string explain_identification(const Identification& identification, const std::string& port,
+                                   const std::string& path) {
   switch (identification.result) {
     case IdentifyResult::send_failed:
       return "write error on " + port + ": " + identification.error.text +
@@ -145,13 +146,13 @@ std::string explain_identification(const Identification& identification, const s
     case IdentifyResult::no_answer:
       return "no answer from the device on " + port +
              " within 1 s: check that it is on and connected to this port, the cable, and " +
-             baud_rate_hint(port);
+             baud_rate_hint(path);
     case IdentifyResult::hung_up:
       return port + " hung up before the device answered (unplugged?)";
     case IdentifyResult::not_murve:
       return "the device on " + port +
              " answered, but its answer to h does not name MURVE: it is not a MURVE Pro, or " +
-             baud_rate_hint(port) + " is wrong; nothing was written to it";
+             baud_rate_hint(path) + " is wrong; nothing was written to it";
     case IdentifyResult::identified:
       break;
   }

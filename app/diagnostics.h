@@ -25,7 +25,9 @@ std::string explain_settings_read_error(const SettingsOutcome& outcome, const st
 // `port` names the port as the caller wants it shown ("/dev/ttyUSB0", "COM5 (/dev/ttyUSB0)").
 std::string explain_open_failure(const PortOpening& opening, const std::string& port);
 
-std::string explain_identification(const Identification& identification, const std::string& port);
+// `path` is the device path, for the command that shows its line settings.
+std::string explain_identification(const Identification& identification, const std::string& port,
+                                   const std::string& path);
 
 std::string explain_write_failure(const WriteReport& report, const std::string& port);
 

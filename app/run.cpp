@@ -54,7 +54,7 @@ class Run {
       if (identification.result != IdentifyResult::send_failed) {
         std::printf("MURVE(6183) not found.\n");
       }
-      report_problem(k_program, explain_identification(identification, port_));
+      report_problem(k_program, explain_identification(identification, port_, port_));
       return false;
     }
     const WriteObserver echo = [this](const WriteReport& report) { echo_command(report); };

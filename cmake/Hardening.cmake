@@ -11,6 +11,9 @@ set(murvecolor_hardened ON)
 include(CheckPIESupported)
 check_pie_supported(LANGUAGES CXX)
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+# That compiles the static libraries with -fPIC, whose functions could be interposed and so are
+# not inlined into their callers: the settings reader would run three times slower.
+add_compile_options(-fno-semantic-interposition)
 
 add_compile_options(-fstack-protector-strong -Wformat -Werror=format-security)
 # The fortify checks work from what the optimiser knows, and warn when it is off.

@@ -56,9 +56,10 @@ int fail(const std::string& why) {
 }
 
 // Why the reading is not a backup to write.
-std::string explain_reading(const murve::BackupReading& reading, const std::string& port) {
+std::string explain_reading(const murve::BackupReading& reading, const std::string& port,
+                            const std::string& path) {
   if (reading.identification.result != murve::IdentifyResult::identified) {
-    return murve::explain_identification(reading.identification, port);
+    return murve::explain_identification(reading.identification, port, path);
   }
   for (std::size_t block = 0; block < reading.readback.blocks.size(); ++block) {
     const std::string why = murve::explain_block(reading.readback.blocks[block],
@@ -97,7 +98,7 @@ int main(int argc, char** argv) {
     }
     const murve::BackupReading reading = murve::read_device_backup(*opening.link, backup);
     if (!reading.complete()) {
-      return fail(explain_reading(reading, port));
+      return fail(explain_reading(reading, port, opening.path));
     }
   }
   const std::string text =
