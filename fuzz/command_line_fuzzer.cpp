@@ -1,6 +1,6 @@
 // Command lines made of the input's NUL-separated pieces. A command line is accepted only with a
-// port of 1-16 and a settings file named, and then prints nothing; otherwise it prints at most
-// one "invalid option [...]", for the first argument in an option's place that is no option.
+// port of 1-16 and a settings file named; otherwise it names why, with the first argument in an
+// option's place that is no option. Parsing prints nothing.
 
 #include <cstdint>
 #include <cstdlib>
@@ -45,14 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     argv.push_back(argument.c_str());
   }
 
-  murve::RunOptions options;
-  const bool accepted =
-      murve::parse_command_line(static_cast<int>(argv.size()), argv.data(), options);
-  const std::string output = murve_fuzz::take_stdout();
+  const murve::CommandLine parsed =
+      murve::parse_command_line(static_cast<int>(argv.size()), argv.data());
+  FUZZ_CHECK(murve_fuzz::take_stdout().empty());
 
   // The same arguments walked through by hand.
   murve::RunOptions expected;
-  std::string expected_output;
+  std::string unknown_option;
   const std::string* waiting_for = nullptr;
   bool error = false;
   for (const std::string& argument : arguments) {
@@ -61,7 +60,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         waiting_for = &argument;
         continue;
       }
-      expected_output = "invalid option [" + argument + "]\n";
+      if (argument == "-verify") {
+        expected.verify = true;
+        continue;
+      }
+      unknown_option = argument;
       error = true;
       break;
     }
@@ -75,11 +78,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool expected_accepted = !error && waiting_for == nullptr && expected.port_number >= 1 &&
                                  expected.port_number <= 16 && !expected.settings_path.empty();
 
-  FUZZ_CHECK(accepted == expected_accepted);
-  FUZZ_CHECK(output == expected_output);
-  FUZZ_CHECK(options.port_number == expected.port_number);
-  FUZZ_CHECK(options.settings_path == expected.settings_path);
-  FUZZ_CHECK(!accepted || (output.empty() && options.port_number >= 1 &&
-                           options.port_number <= 16 && !options.settings_path.empty()));
+  FUZZ_CHECK(parsed.options.has_value() == expected_accepted);
+  FUZZ_CHECK((parsed.problem == murve::CommandLineProblem::none) == expected_accepted);
+  FUZZ_CHECK((parsed.problem == murve::CommandLineProblem::unknown_option) == error);
+  if (error) {
+    FUZZ_CHECK(parsed.argument == unknown_option);
+  }
+  if (parsed.options) {
+    FUZZ_CHECK(parsed.options->port_number == expected.port_number);
+    FUZZ_CHECK(parsed.options->settings_path == expected.settings_path);
+    FUZZ_CHECK(parsed.options->verify == expected.verify);
+  }
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <stdexcept>
 
@@ -137,6 +138,27 @@ Milliseconds milliseconds_of(const timeval& time) {
   return std::chrono::seconds(time.tv_sec) + std::chrono::microseconds(time.tv_usec);
 }
 
+// A wrapper's own lines on standard error ("==123== Warning: ..." from valgrind) are not the
+// program's: they go to the test's log, and valgrind's findings fail the run by its exit status.
+void drop_wrapper_lines(std::string& error_output) {
+  std::string kept;
+  std::istringstream lines(error_output);
+  for (std::string line; std::getline(lines, line);) {
+    const bool wrappers = line.size() > 2 && line.rfind("==", 0) == 0 &&
+                          line.find("== ", 2) != std::string::npos &&
+                          line.find_first_not_of("0123456789", 2) == line.find("== ", 2);
+    if (wrappers) {
+      std::cerr << line << '\n';
+    } else {
+      kept += line + '\n';
+    }
+  }
+  if (!error_output.empty() && error_output.back() != '\n' && !kept.empty()) {
+    kept.pop_back();
+  }
+  error_output = kept;
+}
+
 }  // namespace
 
 ProcessResult run_process(const std::vector<std::string>& argv,
@@ -217,6 +239,7 @@ ProcessResult run_process(const std::vector<std::string>& argv,
   result.elapsed = Clock::now() - started;
   result.cpu_time = milliseconds_of(usage.ru_utime) + milliseconds_of(usage.ru_stime);
   result.peak_rss_kib = usage.ru_maxrss;  // in KiB on Linux
+  drop_wrapper_lines(result.error_output);
   if (WIFEXITED(status)) {
     result.exit_status = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
