@@ -1,7 +1,8 @@
 // The whole dialogue with a device whose every reply the input makes up: what it says, how late
-// and how fast. Whatever it says, the tool must send nothing but the run's own commands, wait
-// only within its bounds, and fill the read-back only with blocks of 32 well-formed pairs that
-// followed an "EEPROM DATA\n" marker, and only at 0x080-0x15F.
+// and how fast. Whatever it says, the tool must send nothing but the run's own commands (ending
+// the reading early only when the device has stopped answering), wait only within its bounds,
+// and fill the read-back only with blocks of 32 well-formed pairs that followed an
+// "EEPROM DATA\n" marker, and only at 0x080-0x15F, and only where a block was accepted.
 //
 // Input: one record a command, in the order sent: a byte of timing (bits 0-6: how late the
 // reply begins, in 16 ms; bit 7: a byte every 30 ms rather than all at once), two bytes of
@@ -117,8 +118,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   FUZZ_CHECK(murve_fuzz::take_stdout().empty());
 
-  FUZZ_CHECK(link.sent.size() == 2 || link.sent.size() == k_commands.size());
+  // Identify, or the whole run; the reading ends early only after two blocks in a row without an
+  // answer, the device having stopped answering.
+  constexpr std::size_t k_commands_before_reads = 2 + 7 + 1;
+  FUZZ_CHECK(link.sent.size() <= k_commands.size());
   FUZZ_CHECK(std::equal(link.sent.begin(), link.sent.end(), k_commands.begin()));
+  FUZZ_CHECK(link.sent.size() == 2 || link.sent.size() > k_commands_before_reads);
+  if (link.sent.size() > 2 && link.sent.size() < k_commands.size()) {
+    const std::size_t reads = link.sent.size() - k_commands_before_reads;
+    FUZZ_CHECK(reads >= 2 && outcome.blocks[reads - 1].device_stopped &&
+               outcome.blocks[reads - 2].status == murve::BlockStatus::no_answer);
+  }
   FUZZ_CHECK(link.sent.size() == 2 || stream.find("MURVE") != std::string::npos);
   FUZZ_CHECK(link.now_ms <= k_longest_run_ms);
   const std::set<std::string> sent_blocks = blocks_sent(stream);

@@ -140,6 +140,13 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
     EXPECT_EQ(eeprom[address], fill_byte ? '\0' : original[address]) << std::hex << address;
   }
 
+  // A backup that can't be written fails whole, with the step and the system's reason.
+  DumpRun nowhere(original, {}, {"-o", "/nonexistent/backup.cfg"});
+  EXPECT_EQ(nowhere.run.exit_status, 1);
+  EXPECT_EQ(nowhere.run.error_output,
+            "murvedump: cannot create a temporary file in /nonexistent: No such file or "
+            "directory; nothing written\n");
+
   // The same backup on standard output, but for the time in its first line.
   DumpRun to_stdout(original, {}, {});
   EXPECT_EQ(to_stdout.run.exit_status, 0);
