@@ -1,10 +1,10 @@
 #include "settings/settings_file.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "settings/number_reading.h"
 
@@ -173,8 +173,8 @@ SettingsOutcome load_settings_file(const std::string& settings_path, ColorImage&
     return outcome;
   }
   // A folder opens on POSIX systems, and its first read fails: that is no file of settings.
-  std::error_code ignored;
-  if (std::filesystem::is_directory(settings_path, ignored)) {
+  struct stat status {};
+  if (fstat(fileno(file.get()), &status) == 0 && S_ISDIR(status.st_mode)) {
     outcome.failure = SettingsFailure::cannot_open;
     outcome.error_number = EISDIR;
     return outcome;
