@@ -241,7 +241,6 @@ OpenFailure failure_of_open(int code) {
     case EPERM:
       return OpenFailure::permission_denied;
     case EBUSY:
-    case EWOULDBLOCK:
       return OpenFailure::in_use;
     default:
       return OpenFailure::other;

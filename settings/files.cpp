@@ -63,6 +63,9 @@ int write_all(int fd, std::string_view bytes) {
       continue;
     }
     if (written <= 0) {
+      if (written == 0) {
+        errno = EIO;  // nothing written and no reason given: errno would be a stale one
+      }
       return -1;
     }
     bytes.remove_prefix(static_cast<std::size_t>(written));
