@@ -6,18 +6,36 @@
 
 namespace murve {
 
+enum class RunMode {
+  program,  // write the settings file into the device, read it back, list it
+  check,    // -check: write nothing, read back, list, and compare with the file
+  list,     // -list: probe every serial port for a MURVE Pro
+};
+
 struct RunOptions {
   std::int32_t port_number = 0;  // outside 1-16, so "-com" is needed to run
+  std::string port_name;         // -port: the port itself; set only when it stands over -com
+  unsigned baud = 0;             // -baud: the line's rate for the run; 0 keeps the port's own
   std::string settings_path = "murve_color.cfg";
   bool verify = false;  // compare what was read back with what was written, and say so
+  RunMode mode = RunMode::program;
 };
 
 enum class CommandLineProblem {
   none,
   unknown_option,         // `argument` is no option; "invalid option [...]" is printed for it
-  port_missing,           // no "-com", or "-com" without its value at the end
+  port_missing,           // no "-com" nor "-port", or "-com" without its value at the end
   port_out_of_range,      // `argument` is the value of the last "-com"
   settings_path_missing,  // "-config" without its value at the end, or with an empty one
+  port_name_missing,      // "-port" without its value at the end, or with an empty one
+  baud_missing,           // "-baud" without its value at the end
+  baud_unsupported,       // `argument` is the value of the last "-baud"
+};
+
+enum class InfoRequest {
+  none,
+  help,     // --help
+  version,  // --version
 };
 
 // The options of a run, or why the command line was rejected and the usage text follows.
@@ -25,6 +43,10 @@ struct CommandLine {
   std::optional<RunOptions> options;
   CommandLineProblem problem = CommandLineProblem::none;
   std::string argument;
+  InfoRequest info = InfoRequest::none;  // --help or --version, in place of a run
+  // "-verify", "-check" or "-list" stands among the arguments: the caller asked for a verdict,
+  // so a rejected command line must not read as a success.
+  bool verdict_asked = false;
 };
 
 // Reads the arguments after the program's name.

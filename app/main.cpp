@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "app/process_setup.h"
 #include "app/run.h"
 
 #ifdef _WIN32
@@ -8,6 +9,7 @@
 #endif
 
 int main(int argc, char** argv) {
+  murve::prepare_process("murvecolor");
 #ifdef _WIN32
   // Text mode would turn every "\n" into "\r\n"; the output is to be the same bytes everywhere.
   _setmode(_fileno(stdout), _O_BINARY);

@@ -1,13 +1,17 @@
 #include "app/run.h"
 
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/diagnostics.h"
+#include "app/help_text.h"
+#include "app/port_listing.h"
 #include "app/usage_text.h"
 #include "app/verification.h"
 #include "device/device_programming.h"
+#include "device/dialogue.h"
 #include "device/readback.h"
 #include "device/serial_link.h"
 #include "settings/color_image.h"
@@ -20,51 +24,98 @@ constexpr const char* k_program = "murvecolor";
 constexpr const char* k_banner = "murve pro color setting utility v 1.1 2023/1/14\n";
 constexpr int k_exit_verified = 0;
 constexpr int k_exit_not_verified = 1;
+// A rejected command line, when the caller asked for a verdict: murvedump's status for it too.
+constexpr int k_exit_bad_command_line = 2;
 
-// Standard output as it always was, with the reasons on standard error; gives whether the device
-// was read back and found to hold what was written.
+// How a run with the device went: whether the device holds what the run wanted it to hold.
+enum class DeviceVerdict {
+  none,          // no verdict was asked for
+  verified,      // -verify or -check: the device holds the signature and the image
+  not_verified,  // -verify or -check: it does not, or could not be read
+};
+
+// Standard output as it always was, with the reasons on standard error.
 class Run {
  public:
   explicit Run(const RunOptions& options) : options_(options) {}
 
-  bool program_device(const ColorImage& image) {
-    const PortOpening opening = open_port(options_.port_number);
+  DeviceVerdict talk_to_device(const ColorImage& image) {
+    const PortAddress address = options_.port_name.empty() ? port_for_number(options_.port_number)
+                                                           : port_named(options_.port_name);
+    port_.address = address;
+    port_.shown = address.path;
+    const PortOpening opening = open_port(address, {options_.baud});
     if (!opening.link) {
-      report_problem(k_program, explain_open_failure(opening, opening.path));
+      report_problem(k_program, explain_open_failure(opening, port_));
       std::printf("\n");
       std::printf("\n");
-      return false;
+      return asked_verdict(false);
     }
-    port_ = opening.path;
-    const bool verified = talk_to(*opening.link, image);
+    port_.flow_control = opening.link->hardware_flow_control();
+    Dialogue dialogue(*opening.link);
+    const DeviceVerdict verdict =
+        options_.mode == RunMode::check ? check(dialogue, image) : program(dialogue, image);
     opening.link->close_port();
     std::printf("\n");
-    return verified;
+    return verdict;
   }
 
  private:
-  bool talk_to(SerialLink& link, const ColorImage& image) {
-    const Identification identification = identify_device(link);
+  DeviceVerdict asked_verdict(bool verified) const {
+    if (!options_.verify && options_.mode != RunMode::check) {
+      return DeviceVerdict::none;
+    }
+    return verified ? DeviceVerdict::verified : DeviceVerdict::not_verified;
+  }
+
+  // The banner printed, or why there is none.
+  bool identify(Dialogue& dialogue) {
+    const Identification identification = identify_device(dialogue);
     if (identification.result == IdentifyResult::send_failed) {
       std::printf("write error.\n");
     } else {
-      std::printf("%s\n", link.response());
+      std::printf("%s\n", dialogue.response());
     }
-    if (identification.result != IdentifyResult::identified) {
-      if (identification.result != IdentifyResult::send_failed) {
-        std::printf("MURVE(6183) not found.\n");
-      }
-      report_problem(k_program, explain_identification(identification, port_, port_));
-      return false;
+    if (identification.result == IdentifyResult::identified) {
+      return true;
     }
+    if (identification.result != IdentifyResult::send_failed) {
+      std::printf("MURVE(6183) not found.\n");
+    }
+    report_problem(k_program,
+                   explain_identification(identification, port_) + "; nothing was written to it");
+    return false;
+  }
+
+  DeviceVerdict program(Dialogue& dialogue, const ColorImage& image) {
+    if (!identify(dialogue)) {
+      return asked_verdict(false);
+    }
+    // Said by the signal handler if the run is stopped before the signature is in place.
+    set_interruption_notice(interrupted_writes_notice(k_program, port_, rerun_option()));
     const WriteObserver echo = [this](const WriteReport& report) { echo_command(report); };
-    write_color_image(link, image, echo);
-    if (write_signature(link, echo).failed()) {
-      return false;
+    write_color_image(dialogue, image, echo);
+    const bool signed_off = !write_signature(dialogue, echo).failed();
+    set_interruption_notice("");
+    if (!signed_off) {
+      return asked_verdict(false);
     }
     std::printf("\n");
+    return read_and_judge(dialogue, image, VerdictWording::as_written);
+  }
+
+  // -check: the dialogue as far as identifying, then the read-back; nothing is written.
+  DeviceVerdict check(Dialogue& dialogue, const ColorImage& image) {
+    if (!identify(dialogue)) {
+      return asked_verdict(false);
+    }
+    return read_and_judge(dialogue, image, VerdictWording::as_expected);
+  }
+
+  DeviceVerdict read_and_judge(Dialogue& dialogue, const ColorImage& image,
+                               VerdictWording wording) {
     ReadbackImage readback{};
-    const ReadBackOutcome outcome = read_back(link, readback);
+    const ReadBackOutcome outcome = read_back(dialogue, readback);
     for (std::size_t block = 0; block < outcome.blocks.size(); ++block) {
       const BlockOutcome& result = outcome.blocks[block];
       if (result.status == BlockStatus::send_failed) {
@@ -76,14 +127,14 @@ class Run {
       }
     }
     print_verify_listing(readback);
-    if (!options_.verify) {
-      return false;
+    if (asked_verdict(true) == DeviceVerdict::none) {
+      return DeviceVerdict::none;
     }
-    const Verdict verdict = verify_readback(image, readback, outcome, not_written_);
+    const Verdict verdict = verify_readback(image, readback, outcome, not_written_, wording);
     for (const std::string& line : verdict.lines) {
       std::printf("%s\n", line.c_str());
     }
-    return verdict.verified;
+    return asked_verdict(verdict.verified);
   }
 
   // Each command once it has been sent, or "write error." for the one that failed.
@@ -103,26 +154,47 @@ class Run {
     }
   }
 
+  // The option that reaches this run's port again.
+  std::string rerun_option() const {
+    return options_.port_name.empty() ? "-com " + std::to_string(options_.port_number)
+                                      : "-port " + options_.port_name;
+  }
+
   const RunOptions& options_;
-  std::string port_;
+  PortLabel port_;
   std::vector<WriteCommand> not_written_;
 };
+
+int exit_status_of(DeviceVerdict verdict) {
+  return verdict == DeviceVerdict::not_verified ? k_exit_not_verified : k_exit_verified;
+}
 
 }  // namespace
 
 int run_murvecolor(int argc, const char* const* argv) {
   std::printf("%s", k_banner);
   const CommandLine command_line = parse_command_line(argc, argv);
+  if (command_line.info == InfoRequest::help) {
+    print_help_text();
+    return 0;
+  }
+  if (command_line.info == InfoRequest::version) {
+    print_version();
+    return 0;
+  }
   if (!command_line.options) {
     if (command_line.problem == CommandLineProblem::unknown_option) {
       std::printf("invalid option [%s]\n", command_line.argument.c_str());
     }
     report_problem(k_program, explain_command_line(command_line));
     print_usage_text();
-    return 0;
+    return command_line.verdict_asked ? k_exit_bad_command_line : 0;
   }
   const RunOptions& options = *command_line.options;
-  const int failed = options.verify ? k_exit_not_verified : 0;
+  if (options.mode == RunMode::list) {
+    return list_serial_ports_for_murve(k_program, options.baud);
+  }
+  const int failed = options.verify || options.mode == RunMode::check ? k_exit_not_verified : 0;
   ColorImage image = build_default_image();
   const SettingsOutcome settings = load_settings_file(options.settings_path, image);
   switch (settings.failure) {
@@ -143,7 +215,7 @@ int run_murvecolor(int argc, const char* const* argv) {
     report_problem(k_program, why);
   }
   Run run(options);
-  return run.program_device(image) ? k_exit_verified : failed;
+  return exit_status_of(run.talk_to_device(image));
 }
 
 }  // namespace murve

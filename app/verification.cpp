@@ -43,8 +43,10 @@ void print_verify_listing(const ReadbackImage& image) {
 }
 
 Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
-                        const ReadBackOutcome& outcome, std::span<const WriteCommand> not_written) {
+                        const ReadBackOutcome& outcome, std::span<const WriteCommand> not_written,
+                        VerdictWording wording) {
   Verdict verdict;
+  const bool wrote = wording == VerdictWording::as_written;
   std::vector<std::string> differences;
   std::vector<std::string> unread;
   for (std::size_t block = 0; block < outcome.blocks.size(); ++block) {
@@ -54,8 +56,9 @@ Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
            address < first + k_read_block_size && address < k_verified_end_address; ++address) {
         const std::uint8_t expected = written_byte(written, address);
         if (read[address] != expected) {
-          differences.push_back(
-              format_text("0x%03x: wrote %02x, read %02x", address, expected, read[address]));
+          differences.push_back(format_text(
+              wrote ? "0x%03x: wrote %02x, read %02x" : "0x%03x: expected %02x, read %02x", address,
+              expected, read[address]));
         }
       }
     } else {
@@ -66,9 +69,10 @@ Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
   const unsigned compared = k_verified_end_address - k_verified_first_address;
   verdict.verified = differences.empty() && unread.empty() && not_written.empty();
   if (verdict.verified) {
-    verdict.lines.push_back(format_text("verified: %u bytes at 0x%03x-0x%03x read back as written",
-                                        compared, k_verified_first_address,
-                                        k_verified_end_address - 1));
+    verdict.lines.push_back(format_text(
+        wrote ? "verified: %u bytes at 0x%03x-0x%03x read back as written"
+              : "verified: %u bytes at 0x%03x-0x%03x hold the signature and the settings file",
+        compared, k_verified_first_address, k_verified_end_address - 1));
     return verdict;
   }
   std::string summary = "verify failed:";

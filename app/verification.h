@@ -19,6 +19,12 @@ inline constexpr unsigned k_verified_end_address = k_spec_table.end();
 // How many differing bytes the verdict names one by one.
 inline constexpr std::size_t k_listed_differences = 16;
 
+// What the verdict says the bytes it compares are.
+enum class VerdictWording {
+  as_written,   // -verify: the bytes this run wrote
+  as_expected,  // -check: the bytes the settings file gives; nothing was written
+};
+
 struct Verdict {
   bool verified = false;
   std::vector<std::string> lines;  // for standard output, each without its line feed
@@ -27,6 +33,7 @@ struct Verdict {
 // Compares the bytes the listing shows with what was written: the signature and the image, less
 // the blocks that were not read back. A write command that was not sent fails the verdict too.
 Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
-                        const ReadBackOutcome& outcome, std::span<const WriteCommand> not_written);
+                        const ReadBackOutcome& outcome, std::span<const WriteCommand> not_written,
+                        VerdictWording wording = VerdictWording::as_written);
 
 }  // namespace murve

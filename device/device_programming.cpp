@@ -30,17 +30,18 @@ bool lacks_device_line(const char* reply) {
 }
 
 // One step of the lock-step dialogue: a command, its fixed sleep, and one read of its reply.
-SystemError send_then_read(SerialLink& link, const void* bytes, std::size_t length, int sleep_ms) {
-  SystemError error = link.send_bytes(bytes, length);
-  if (!error.failed()) {
-    link.sleep_ms(sleep_ms);
-    link.read_response();
+SendOutcome send_then_read(Dialogue& dialogue, const void* bytes, std::size_t length,
+                           int sleep_ms) {
+  SendOutcome sent = dialogue.send_bytes(bytes, length);
+  if (!sent.failed()) {
+    dialogue.sleep_ms(sleep_ms);
+    dialogue.read_response();
   }
-  return error;
+  return sent;
 }
 
 template <std::size_t N>
-void write_group(SerialLink& link, const ColorImage& image,
+void write_group(Dialogue& dialogue, const ColorImage& image,
                  const std::array<WriteCommand, N>& group, const WriteObserver& observer) {
   CommandBuffer command;
   bool group_failed = false;
@@ -53,10 +54,10 @@ void write_group(SerialLink& link, const ColorImage& image,
       observer({text, write, CommandStatus::skipped, {}});
       continue;
     }
-    SystemError error = send_then_read(link, text.data(), text.size(), k_write_sleep_ms);
-    group_failed = error.failed();
+    SendOutcome sent = send_then_read(dialogue, text.data(), text.size(), k_write_sleep_ms);
+    group_failed = sent.failed();
     observer({text, write, group_failed ? CommandStatus::send_failed : CommandStatus::sent,
-              std::move(error)});
+              std::move(sent)});
   }
 }
 
@@ -73,48 +74,51 @@ std::string hex_byte_list(std::span<const std::uint8_t> bytes) {
   return list;
 }
 
-Identification identify_device(SerialLink& link) {
+Identification identify_device(Dialogue& dialogue) {
   Identification identification;
+  // Late answers to an interrupted run would otherwise be taken for this run's.
+  dialogue.discard_stale_input();
   // The device answers a bare carriage return with its prompt, which is not looked at. On a slow
   // line it is still arriving after the sleep; all of it is dropped, or its rest would be taken
   // for the beginning of the banner.
-  identification.error = link.send_bytes(k_wake_bytes, sizeof k_wake_bytes);
-  if (!identification.error.failed()) {
-    link.drop_answer(k_identify_sleep_ms);
-    identification.error =
-        send_then_read(link, k_identify_bytes, sizeof k_identify_bytes, k_identify_sleep_ms);
+  identification.send = dialogue.send_bytes(k_wake_bytes, sizeof k_wake_bytes);
+  if (!identification.send.failed()) {
+    dialogue.drop_answer(k_identify_sleep_ms);
+    identification.send =
+        send_then_read(dialogue, k_identify_bytes, sizeof k_identify_bytes, k_identify_sleep_ms);
   }
-  if (identification.error.failed()) {
+  if (identification.send.failed()) {
     identification.result = IdentifyResult::send_failed;
     return identification;
   }
-  link.complete_response(lacks_device_line);
-  if (std::strstr(link.response(), k_device_name) != nullptr) {
+  dialogue.complete_response(lacks_device_line);
+  if (std::strstr(dialogue.response(), k_device_name) != nullptr) {
     identification.result = IdentifyResult::identified;
-  } else if (link.response_size() > 0) {
+  } else if (dialogue.response_size() > 0) {
     identification.result = IdentifyResult::not_murve;
   } else {
-    identification.result = link.hung_up() ? IdentifyResult::hung_up : IdentifyResult::no_answer;
+    identification.result =
+        dialogue.hung_up() ? IdentifyResult::hung_up : IdentifyResult::no_answer;
   }
   return identification;
 }
 
-void write_color_image(SerialLink& link, const ColorImage& image, const WriteObserver& observer) {
-  write_group(link, image, k_color_code_writes, observer);
-  write_group(link, image, k_table_writes, observer);
+void write_color_image(Dialogue& dialogue, const ColorImage& image, const WriteObserver& observer) {
+  write_group(dialogue, image, k_color_code_writes, observer);
+  write_group(dialogue, image, k_table_writes, observer);
 }
 
-SystemError write_signature(SerialLink& link, const WriteObserver& observer) {
+SendOutcome write_signature(Dialogue& dialogue, const WriteObserver& observer) {
   CommandBuffer command;
   const int length = std::snprintf(command.data(), command.size(), k_signature_format,
                                    k_signature_address, hex_byte_list(k_signature_bytes).c_str());
   const std::string_view text(command.data(), static_cast<std::size_t>(length));
-  SystemError error = send_then_read(link, text.data(), text.size(), k_write_sleep_ms);
+  SendOutcome sent = send_then_read(dialogue, text.data(), text.size(), k_write_sleep_ms);
   observer({text,
             {k_signature_address, k_signature_bytes.size()},
-            error.failed() ? CommandStatus::send_failed : CommandStatus::sent,
-            error});
-  return error;
+            sent.failed() ? CommandStatus::send_failed : CommandStatus::sent,
+            sent});
+  return sent;
 }
 
 }  // namespace murve

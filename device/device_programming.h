@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "device/serial_link.h"
+#include "device/dialogue.h"
 #include "settings/color_image.h"
 
 namespace murve {
@@ -21,11 +21,12 @@ enum class IdentifyResult {
 
 struct Identification {
   IdentifyResult result = IdentifyResult::no_answer;
-  SystemError error;  // send_failed: why
+  SendOutcome send;  // send_failed: why
 };
 
-// Wakes the console and asks for its banner; the answer to h is left as the link's reply.
-Identification identify_device(SerialLink& link);
+// Drops what the port holds from before, wakes the console and asks for its banner; the answer
+// to h is left as the dialogue's reply.
+Identification identify_device(Dialogue& dialogue);
 
 enum class CommandStatus {
   sent,
@@ -38,7 +39,7 @@ struct WriteReport {
   std::string_view command;  // the text sent, line feed included
   WriteCommand write;        // the addresses it writes
   CommandStatus status = CommandStatus::sent;
-  SystemError error;  // send_failed: why
+  SendOutcome send;  // send_failed: why
 };
 
 // Told of each command in turn, as soon as it has been sent or has failed.
@@ -46,10 +47,10 @@ using WriteObserver = std::function<void(const WriteReport&)>;
 
 // Writes the image in seven "eepromex" commands. A failed command ends its group of commands;
 // the next group is still sent.
-void write_color_image(SerialLink& link, const ColorImage& image, const WriteObserver& observer);
+void write_color_image(Dialogue& dialogue, const ColorImage& image, const WriteObserver& observer);
 
-// Writes the signature aa 55 at 0x080; what the system said when it could not be sent.
-SystemError write_signature(SerialLink& link, const WriteObserver& observer);
+// Writes the signature aa 55 at 0x080; how its send went.
+SendOutcome write_signature(Dialogue& dialogue, const WriteObserver& observer);
 
 // The bytes as two lowercase hex digits each, joined by single spaces.
 std::string hex_byte_list(std::span<const std::uint8_t> bytes);

@@ -9,6 +9,8 @@ namespace {
 
 constexpr int k_read_sleep_ms = 10;
 constexpr const char* k_data_marker = "EEPROM DATA\n";
+// The marker as a console that ends its lines with CR LF sends it.
+constexpr const char* k_crlf_data_marker = "EEPROM DATA\r\n";
 // A block whose answer does not come ends the reading when the block before it had none either:
 // the device has stopped answering, and waiting out every further block would take long.
 constexpr int k_silent_blocks_to_stop = 2;
@@ -34,22 +36,39 @@ bool read_reply_incomplete(const char* reply) {
   return decoded.stop == DecodeStop::end_of_text && decoded.pair_count < k_read_block_size;
 }
 
-// Judges the answer now in the link's reply.
-BlockOutcome judge_answer(const SerialLink& link, ReadBackPace pace) {
+// Whether what a device sent after an answer holds the beginning of another one: the marker,
+// or the start of it at its very end. `size` counts all that came, more than the text may hold.
+bool holds_another_answer(const char* text, std::size_t size) {
+  if (size > std::strlen(text) || std::strstr(text, k_data_marker) != nullptr) {
+    return true;
+  }
+  const std::size_t length = std::strlen(text);
+  const std::size_t marker_length = std::strlen(k_data_marker);
+  for (std::size_t prefix = std::min(length, marker_length - 1); prefix > 0; --prefix) {
+    if (std::strncmp(text + length - prefix, k_data_marker, prefix) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Judges the answer now in the dialogue's reply.
+BlockOutcome judge_answer(const Dialogue& dialogue, ReadBackPace pace) {
   BlockOutcome outcome;
-  if (link.response_size() == 0) {
+  if (dialogue.response_size() == 0) {
     outcome.status = BlockStatus::no_answer;
     return outcome;
   }
-  const char* data = find_data_marker(link.response());
+  const char* data = find_data_marker(dialogue.response());
   if (data == nullptr) {
     outcome.status = BlockStatus::no_marker;
+    outcome.marker_ends_in_cr = std::strstr(dialogue.response(), k_crlf_data_marker) != nullptr;
     return outcome;
   }
   outcome.decoded = decode_data_reply(data);
   if (outcome.decoded.pair_count != k_read_block_size) {
     outcome.status = BlockStatus::wrong_pairs;
-  } else if (pace == ReadBackPace::backup && find_data_marker(data) != nullptr) {
+  } else if (pace == ReadBackPace::backup && holds_another_answer(data, std::strlen(data))) {
     outcome.status = BlockStatus::out_of_step;  // the answers of two reads in one
   } else {
     outcome.status = BlockStatus::accepted;
@@ -105,52 +124,64 @@ DecodedReply decode_data_reply(const char* text) {
   }
 }
 
-ReadBackOutcome read_back(SerialLink& link, ReadbackImage& image, ReadBackPace pace) {
+ReadBackOutcome read_back(Dialogue& dialogue, ReadbackImage& image, ReadBackPace pace) {
   ReadBackOutcome outcome;
   std::array<char, 32> command{};
   int silent_blocks = 0;
+  const bool backup = pace == ReadBackPace::backup;
   for (std::size_t block = 0; block < k_read_block_count; ++block) {
     const unsigned address = read_block_address(block);
     // Leftovers of earlier answers would otherwise be taken for the beginning of this one. A
-    // backup also waits a while for what a device that answers twice still has to send.
-    const int quiet_ms = pace == ReadBackPace::backup ? k_backup_quiet_ms : 0;
-    if (link.drain_input(quiet_ms) > 0 && pace == ReadBackPace::backup && block > 0) {
-      outcome.blocks[block - 1].status = BlockStatus::out_of_step;
-      return outcome;
+    // backup has judged what followed each of its answers already; before the first, the rest of
+    // the banner may still be coming.
+    if (!backup) {
+      dialogue.discard_leftovers();
+    } else if (block == 0) {
+      dialogue.discard_leftovers(k_backup_quiet_ms, k_backup_quiet_ms);
     }
     const int length =
         std::snprintf(command.data(), command.size(), "eepromex read %02x\n", address);
     BlockOutcome& result = outcome.blocks[block];
-    result.error = link.send_bytes(command.data(), static_cast<std::size_t>(length));
-    if (result.error.failed()) {
+    result.send = dialogue.send_bytes(command.data(), static_cast<std::size_t>(length));
+    if (result.send.failed()) {
       result.status = BlockStatus::send_failed;
       return outcome;
     }
-    link.sleep_ms(k_read_sleep_ms);
-    link.read_response();
-    link.complete_response(read_reply_incomplete);
-    result = judge_answer(link, pace);
+    dialogue.sleep_ms(k_read_sleep_ms);
+    dialogue.read_response();
+    dialogue.complete_response(read_reply_incomplete);
+    SendOutcome sent = std::move(result.send);
+    result = judge_answer(dialogue, pace);
+    result.send = std::move(sent);
     if (result.status == BlockStatus::accepted) {
       std::memcpy(image.data() + address, result.decoded.bytes.data(), k_read_block_size);
       silent_blocks = 0;
     } else if (result.status == BlockStatus::no_answer) {
-      if (++silent_blocks == k_silent_blocks_to_stop) {
+      result.hung_up = dialogue.hung_up();
+      // An answer that comes late is an answer all the same: only silence counts toward a device
+      // that has stopped.
+      if (!backup && block + 1 < k_read_block_count) {
+        result.late_answer = dialogue.discard_leftovers(k_late_answer_limit_ms - k_read_sleep_ms -
+                                                        k_reply_timeout_ms) > 0;
+      }
+      silent_blocks = result.late_answer ? 0 : silent_blocks + 1;
+      if (silent_blocks == k_silent_blocks_to_stop && block + 1 < k_read_block_count) {
         result.device_stopped = true;
         return outcome;
-      }
-      if (pace == ReadBackPace::listing && block + 1 < k_read_block_count) {
-        result.late_answer =
-            link.drain_input(k_late_answer_limit_ms - k_read_sleep_ms - k_reply_timeout_ms) > 0;
       }
     } else {
       silent_blocks = 0;
     }
-    if (pace == ReadBackPace::backup && result.status != BlockStatus::accepted) {
-      return outcome;
+    if (backup) {
+      if (result.status != BlockStatus::accepted) {
+        return outcome;
+      }
+      const std::size_t trailing = dialogue.discard_leftovers(k_backup_quiet_ms, k_backup_quiet_ms);
+      if (holds_another_answer(dialogue.discarded_text(), trailing)) {
+        result.status = BlockStatus::out_of_step;
+        return outcome;
+      }
     }
-  }
-  if (pace == ReadBackPace::backup && link.drain_input(k_backup_quiet_ms) > 0) {
-    outcome.blocks.back().status = BlockStatus::out_of_step;
   }
   return outcome;
 }

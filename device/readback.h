@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "device/serial_link.h"
+#include "device/dialogue.h"
 #include "settings/memory_map.h"
 
 namespace murve {
@@ -44,10 +44,13 @@ enum class BlockStatus {
 // How one block of 32 bytes went, with why it was not accepted.
 struct BlockOutcome {
   BlockStatus status = BlockStatus::not_asked;
-  DecodedReply decoded;         // wrong_pairs: what the answer held
-  bool late_answer = false;     // no_answer: an answer came later, and was dropped
-  bool device_stopped = false;  // no_answer: the second block in a row, so the reading ended
-  SystemError error;            // send_failed: why
+  DecodedReply decoded;            // wrong_pairs: what the answer held
+  bool marker_ends_in_cr = false;  // no_marker: it has "EEPROM DATA\r\n" instead
+  bool hung_up = false;            // no_answer: the device hung up
+  bool late_answer = false;        // no_answer: an answer came later, and was dropped
+  bool device_stopped = false;     // no_answer: the second block in a row without any answer, so
+                                   // the reading ended
+  SendOutcome send;                // send_failed: why
 };
 
 struct ReadBackOutcome {
@@ -59,19 +62,22 @@ struct ReadBackOutcome {
 enum class ReadBackPace {
   // As fast as the dialogue allows: leftovers are dropped before each read command.
   listing,
-  // For a backup, which must not mistake one block's answer for another's: the line must stay
-  // quiet for a while after each answer, and the first block that is not read ends the reading.
+  // For a backup, which must not mistake one block's answer for another's: what the device
+  // sends after each answer, until the line has been quiet for a while, must hold no second
+  // answer, and the first block that is not read ends the reading.
   backup,
 };
 
 // Reads 0x080-0x15F back, 32 bytes a command; a block whose answer is not accepted stays zero.
-ReadBackOutcome read_back(SerialLink& link, ReadbackImage& image,
+ReadBackOutcome read_back(Dialogue& dialogue, ReadbackImage& image,
                           ReadBackPace pace = ReadBackPace::listing);
 
 // A read answer that does not come within k_reply_timeout_ms is waited out until this long after
 // its command, and dropped, so that it is never taken for the next block's.
 inline constexpr int k_late_answer_limit_ms = 2500;
-// How long the line must stay quiet after each answer of a backup.
+// How long the line must stay quiet after each answer of a backup: longer than any pause
+// within an answer (k_further_byte_timeout_ms), so that all the device sent for a command is seen.
 inline constexpr int k_backup_quiet_ms = 150;
+static_assert(k_backup_quiet_ms > k_further_byte_timeout_ms);
 
 }  // namespace murve

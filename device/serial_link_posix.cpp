@@ -1,12 +1,14 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <utility>
 
 #include "device/serial_link.h"
@@ -22,31 +25,151 @@
 namespace murve {
 namespace {
 
-// How long a write may make no progress (flow control held, say) before it counts as failed.
-constexpr int k_write_stall_timeout_ms = 1000;
 // How often to look whether the bytes written have left the port.
 constexpr long k_drain_poll_ns = 1000000L;
 
-// SIGPIPE too: output to a reader that has gone (| head) would otherwise end the run with the
-// port left raw and held exclusively.
-constexpr std::array<int, 4> k_restoring_signals = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+constexpr std::array<int, 3> k_restoring_signals = {SIGINT, SIGTERM, SIGHUP};
 
-// What a signal handler needs to give the port back; one port is open at a time. The descriptor
-// is published only once the saved settings are in place, and taken back before they go.
-static_assert(std::atomic<int>::is_always_lock_free);
-std::atomic<int> g_open_fd{-1};
-termios g_saved_termios;
+// The rates termios names, with their constants.
+struct BaudRate {
+  unsigned baud;
+  speed_t speed;
+};
+constexpr BaudRate k_baud_rates[] = {
+    {50, B50},           {75, B75},         {110, B110},       {134, B134},     {150, B150},
+    {200, B200},         {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+    {2400, B2400},       {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+    {57600, B57600},     {115200, B115200}, {230400, B230400},
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B500000
+    {500000, B500000},
+#endif
+#ifdef B576000
+    {576000, B576000},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+#ifdef B1000000
+    {1000000, B1000000},
+#endif
+#ifdef B1152000
+    {1152000, B1152000},
+#endif
+#ifdef B1500000
+    {1500000, B1500000},
+#endif
+#ifdef B2000000
+    {2000000, B2000000},
+#endif
+#ifdef B2500000
+    {2500000, B2500000},
+#endif
+#ifdef B3000000
+    {3000000, B3000000},
+#endif
+#ifdef B3500000
+    {3500000, B3500000},
+#endif
+#ifdef B4000000
+    {4000000, B4000000},
+#endif
+};
 
-// Async-signal-safe: put the port back as found, release it, then die of the same signal.
-void restore_port_on_signal(int signal_number) {
-  const int fd = g_open_fd.exchange(-1);
-  if (fd >= 0) {
-    tcsetattr(fd, TCSANOW, &g_saved_termios);
-    ioctl(fd, TIOCNXCL);
-    close(fd);
+constexpr auto k_baud_list = [] {
+  std::array<unsigned, std::size(k_baud_rates)> list{};
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    list[i] = k_baud_rates[i].baud;
   }
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
+  return list;
+}();
+
+// What a signal handler needs to give the open ports back: -list has several open at once. A
+// slot's descriptor is published only once its saved settings are in place, and taken back
+// before they go.
+constexpr std::size_t k_guarded_port_slots = 64;
+struct GuardedPort {
+  std::atomic<bool> claimed{false};
+  std::atomic<int> fd{-1};
+  termios saved{};
+};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+std::array<GuardedPort, k_guarded_port_slots> g_guarded_ports;
+
+// The interruption notice, kept whole for the handler; its length is published last.
+std::array<char, 512> g_notice{};
+std::atomic<std::size_t> g_notice_length{0};
+
+// Installed while at least one port is open; the actions found are put back after the last.
+std::mutex g_handlers_mutex;
+std::size_t g_ports_guarded = 0;
+std::array<struct sigaction, k_restoring_signals.size()> g_previous_actions{};
+
+// Async-signal-safe: drop what the ports have not sent, put them back as found, release them,
+// say what the interruption left behind, then die of the same signal.
+void restore_ports_on_signal(int signal_number) {
+  for (GuardedPort& port : g_guarded_ports) {
+    const int fd = port.fd.exchange(-1);
+    if (fd >= 0) {
+      tcflush(fd, TCOFLUSH);
+      tcsetattr(fd, TCSANOW, &port.saved);
+      ioctl(fd, TIOCNXCL);
+      close(fd);
+    }
+  }
+  const std::size_t length = g_notice_length.load();
+  if (length > 0) {
+    const ssize_t ignored = write(STDERR_FILENO, g_notice.data(), length);
+    static_cast<void>(ignored);
+  }
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigemptyset(&default_action.sa_mask);
+  sigaction(signal_number, &default_action, nullptr);
+  raise(signal_number);
+}
+
+SystemError error_of(int code) {
+  return {code, system_error_text(code)};
+}
+
+// Makes SIGINT, SIGTERM and SIGHUP give the ports back before the tool dies of them.
+SystemError guard_signals() {
+  const std::lock_guard lock(g_handlers_mutex);
+  if (g_ports_guarded++ > 0) {
+    return {};
+  }
+  for (std::size_t i = 0; i < k_restoring_signals.size(); ++i) {
+    struct sigaction action {};
+    action.sa_handler = restore_ports_on_signal;
+    sigemptyset(&action.sa_mask);
+    if (sigaction(k_restoring_signals[i], &action, &g_previous_actions[i]) != 0) {
+      const int code = errno;
+      for (std::size_t j = 0; j < i; ++j) {
+        sigaction(k_restoring_signals[j], &g_previous_actions[j], nullptr);
+      }
+      g_ports_guarded = 0;
+      return error_of(code);
+    }
+    // A signal the caller ignores (nohup, say) stays ignored.
+    if (g_previous_actions[i].sa_handler == SIG_IGN &&
+        sigaction(k_restoring_signals[i], &g_previous_actions[i], nullptr) != 0) {
+      return error_of(errno);
+    }
+  }
+  return {};
+}
+
+void unguard_signals() {
+  const std::lock_guard lock(g_handlers_mutex);
+  if (g_ports_guarded == 0 || --g_ports_guarded > 0) {
+    return;
+  }
+  for (std::size_t i = 0; i < k_restoring_signals.size(); ++i) {
+    sigaction(k_restoring_signals[i], &g_previous_actions[i], nullptr);
+  }
 }
 
 // Root's open gets past another program's TIOCEXCL; that program still holds the port.
@@ -60,111 +183,107 @@ bool held_exclusively(int fd) {
 #endif
 }
 
-SystemError error_of(int code) {
-  return {code, system_error_text(code)};
-}
-
 class PosixSerialLink final : public SerialLink {
  public:
   PosixSerialLink(UniqueFd fd, const termios& saved) : fd_(std::move(fd)), saved_termios_(saved) {}
 
   ~PosixSerialLink() override { close_port(); }
 
-  // Makes SIGINT, SIGTERM, SIGHUP and SIGPIPE give the port back before the tool dies of them.
-  // Done before the port goes raw or exclusive, so that no signal finds it changed and unguarded.
+  // Registers the port with the signal handlers. Done before the port goes raw or exclusive, so
+  // that no signal finds it changed and unguarded.
   SystemError guard_against_signals() {
-    g_saved_termios = saved_termios_;
-    g_open_fd.store(fd_.get());
-    for (std::size_t i = 0; i < k_restoring_signals.size(); ++i) {
-      struct sigaction action {};
-      action.sa_handler = restore_port_on_signal;
-      sigemptyset(&action.sa_mask);
-      if (sigaction(k_restoring_signals[i], &action, &previous_actions_[i]) != 0) {
-        return error_of(errno);
-      }
-      ++guarded_signals_;
-      // A signal the caller ignores (nohup, say) stays ignored.
-      if (previous_actions_[i].sa_handler == SIG_IGN &&
-          sigaction(k_restoring_signals[i], &previous_actions_[i], nullptr) != 0) {
-        return error_of(errno);
+    for (GuardedPort& port : g_guarded_ports) {
+      bool expected = false;
+      if (port.claimed.compare_exchange_strong(expected, true)) {
+        port.saved = saved_termios_;
+        port.fd.store(fd_.get());
+        slot_ = &port;
+        break;
       }
     }
-    return {};
+    if (slot_ == nullptr) {
+      return error_of(EMFILE);
+    }
+    SystemError error = guard_signals();
+    signals_guarded_ = !error.failed();
+    return error;
   }
 
   // Keeps out every further open but root's, and puts the line in raw mode: a cooked tty would
-  // echo the device's output back to it and turn "\n" into "\r\n" on the wire. The baud rate
-  // and CRTSCTS stay as found.
-  SystemError take_exclusively_raw() {
+  // echo the device's output back to it and turn "\n" into "\r\n" on the wire. CRTSCTS, and the
+  // baud rate unless one is asked for, stay as found.
+  OpenFailure take_exclusively_raw(const LineRequest& request, SystemError& error) {
     if (ioctl(fd_.get(), TIOCEXCL) != 0) {
-      return error_of(errno);
+      error = error_of(errno);
+      return OpenFailure::other;
     }
     termios raw = saved_termios_;
     cfmakeraw(&raw);
     // CLOCAL: ignore the modem lines, so that a missing carrier never blocks or hangs up.
     raw.c_cflag |= CLOCAL | CREAD;
-    if (tcsetattr(fd_.get(), TCSANOW, &raw) != 0) {
-      return error_of(errno);
+    speed_t speed = 0;
+    if (request.baud != 0) {
+      for (const BaudRate& rate : k_baud_rates) {
+        if (rate.baud == request.baud) {
+          speed = rate.speed;
+        }
+      }
+      if (speed == 0 || cfsetispeed(&raw, speed) != 0 || cfsetospeed(&raw, speed) != 0) {
+        error = error_of(EINVAL);
+        return OpenFailure::baud_refused;
+      }
     }
-    return {};
+    if (tcsetattr(fd_.get(), TCSANOW, &raw) != 0) {
+      const int code = errno;
+      error = error_of(code);
+      return request.baud != 0 && code == EINVAL ? OpenFailure::baud_refused : OpenFailure::other;
+    }
+    // tcsetattr succeeds when any of the settings took; a driver may keep its own rate.
+    termios now{};
+    if (request.baud != 0 && (tcgetattr(fd_.get(), &now) != 0 || cfgetospeed(&now) != speed)) {
+      error = error_of(EINVAL);
+      return OpenFailure::baud_refused;
+    }
+    flow_control_ = (raw.c_cflag & CRTSCTS) != 0;
+    // Whatever an earlier run left queued either way is not this run's.
+    tcflush(fd_.get(), TCIOFLUSH);
+    return OpenFailure::none;
   }
 
-  SystemError send_bytes(const void* data, std::size_t length) override {
+  SendOutcome send_bytes(const void* data, std::size_t length) override {
     if (!fd_) {
-      return error_of(EBADF);
+      return {error_of(EBADF)};
     }
     const char* next = static_cast<const char*>(data);
     std::size_t left = length;
+    std::int64_t last_progress = monotonic_ms();
     while (left > 0) {
       const ssize_t written = write(fd_.get(), next, left);
       if (written > 0) {
         next += written;
         left -= static_cast<std::size_t>(written);
+        last_progress = monotonic_ms();
       } else if (written < 0 && errno == EINTR) {
         continue;
       } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         pollfd ready{fd_.get(), POLLOUT, 0};
-        const int polled = poll_until(ready, monotonic_ms() + k_write_stall_timeout_ms);
+        const int polled = poll_until(ready, last_progress + k_send_stall_timeout_ms);
         if (polled < 0) {
-          return error_of(errno);
+          return {error_of(errno)};
         }
         if (polled == 0) {
-          return {ETIMEDOUT, "the port took no byte for 1 s (flow control holding the line?)"};
+          return stalled();
         }
         if ((ready.revents & POLLOUT) == 0) {
-          return error_of(EIO);
+          return {error_of(EIO)};
         }
       } else {
-        return error_of(written < 0 ? errno : EIO);
+        return {error_of(written < 0 ? errno : EIO)};
       }
     }
-    wait_until_sent();
-    return {};
+    return wait_until_sent() ? SendOutcome{} : stalled();
   }
 
-  void sleep_ms(int milliseconds) override {
-    timespec left{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-  }
-
-  void close_port() override {
-    if (!fd_) {
-      return;
-    }
-    tcsetattr(fd_.get(), TCSANOW, &saved_termios_);
-    // Exclusive mode outlives this descriptor while anyone else holds the tty open.
-    ioctl(fd_.get(), TIOCNXCL);
-    // Only now: a signal until here still finds the port to give back.
-    g_open_fd.store(-1);
-    fd_.reset();
-    for (std::size_t i = 0; i < guarded_signals_; ++i) {
-      sigaction(k_restoring_signals[i], &previous_actions_[i], nullptr);
-    }
-    guarded_signals_ = 0;
-  }
-
- protected:
   std::size_t receive_bytes(char* into, std::size_t capacity, int wait_ms) override {
     if (!fd_ || hung_up() || capacity == 0) {
       return 0;
@@ -193,11 +312,56 @@ class PosixSerialLink final : public SerialLink {
     }
   }
 
+  void discard_input() override {
+    if (fd_) {
+      tcflush(fd_.get(), TCIFLUSH);
+    }
+  }
+
+  void sleep_ms(int milliseconds) override {
+    timespec left{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  }
+
+  bool hardware_flow_control() const override { return flow_control_; }
+
+  void close_port() override {
+    if (!fd_) {
+      return;
+    }
+    // Output the device never took would otherwise reach it after the run, and the last close
+    // of the tty would wait for it (up to its closing_wait, 30 s).
+    tcflush(fd_.get(), TCOFLUSH);
+    tcsetattr(fd_.get(), TCSANOW, &saved_termios_);
+    // Exclusive mode outlives this descriptor while anyone else holds the tty open.
+    ioctl(fd_.get(), TIOCNXCL);
+    // Only now: a signal until here still finds the port to give back.
+    if (slot_ != nullptr) {
+      slot_->fd.store(-1);
+      slot_->claimed.store(false);
+      slot_ = nullptr;
+    }
+    fd_.reset();
+    if (signals_guarded_) {
+      unguard_signals();
+      signals_guarded_ = false;
+    }
+  }
+
  private:
+  SendOutcome stalled() {
+    tcflush(fd_.get(), TCOFLUSH);
+    SendOutcome outcome;
+    outcome.stalled = true;
+    return outcome;
+  }
+
   // Waits, within a bound, until the port has sent what was written: the device answers a command
   // only once it has all of it, and the fixed sleeps count from then, as a Windows write does.
-  // tcdrain() would wait without a bound when flow control holds the line.
-  void wait_until_sent() {
+  // tcdrain() would wait without a bound when flow control holds the line. False when the queue
+  // made no progress for k_send_stall_timeout_ms.
+  bool wait_until_sent() {
     std::int64_t last_progress = monotonic_ms();
     int last_queued = -1;
     int queued = 0;
@@ -205,12 +369,13 @@ class PosixSerialLink final : public SerialLink {
       if (queued != last_queued) {
         last_queued = queued;
         last_progress = monotonic_ms();
-      } else if (monotonic_ms() - last_progress > k_write_stall_timeout_ms) {
-        return;
+      } else if (monotonic_ms() - last_progress > k_send_stall_timeout_ms) {
+        return false;
       }
       timespec pause{0, k_drain_poll_ns};
       nanosleep(&pause, nullptr);
     }
+    return true;
   }
 
   // poll() with a deadline on the monotonic clock, so that EINTR never stretches the wait.
@@ -226,8 +391,9 @@ class PosixSerialLink final : public SerialLink {
 
   UniqueFd fd_;
   termios saved_termios_;
-  std::array<struct sigaction, k_restoring_signals.size()> previous_actions_{};
-  std::size_t guarded_signals_ = 0;  // how many of k_restoring_signals have our handler
+  GuardedPort* slot_ = nullptr;
+  bool signals_guarded_ = false;
+  bool flow_control_ = false;
 };
 
 OpenFailure failure_of_open(int code) {
@@ -237,6 +403,9 @@ OpenFailure failure_of_open(int code) {
     case ENODEV:
     case ENOTDIR:
       return OpenFailure::no_such_device;
+    // A /dev/ttyS node with no UART behind it.
+    case EIO:
+      return OpenFailure::no_hardware;
     case EACCES:
     case EPERM:
       return OpenFailure::permission_denied;
@@ -247,71 +416,113 @@ OpenFailure failure_of_open(int code) {
   }
 }
 
-std::string group_of(const std::string& path) {
+// Who may open the device: its owner, and its group when that group may read and write it and
+// is not root's (joining root's group is no advice to give).
+DeviceAccess access_of(const std::string& path) {
+  DeviceAccess access;
   struct stat status {};
   if (stat(path.c_str(), &status) != 0) {
-    return "";
+    return access;
   }
-  const group* owner = getgrgid(status.st_gid);
-  return owner != nullptr ? owner->gr_name : std::to_string(status.st_gid);
+  const passwd* owner = getpwuid(status.st_uid);
+  access.owner = owner != nullptr ? owner->pw_name : std::to_string(status.st_uid);
+  if (status.st_gid != 0 && (status.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
+    const group* members = getgrgid(status.st_gid);
+    access.group = members != nullptr ? members->gr_name : std::to_string(status.st_gid);
+  }
+  return access;
 }
 
-PortOpening failed(PortOpening opening, OpenFailure failure, int code) {
+PortOpening failed(OpenFailure failure, SystemError error, const std::string& path) {
+  PortOpening opening;
   opening.failure = failure;
-  opening.error = error_of(code);
+  opening.error = std::move(error);
   if (failure == OpenFailure::permission_denied) {
-    opening.device_group = group_of(opening.path);
+    opening.access = access_of(path);
   }
   return opening;
 }
 
+PortOpening failed(OpenFailure failure, int code, const std::string& path) {
+  return failed(failure, error_of(code), path);
+}
+
 }  // namespace
+
+std::span<const unsigned> supported_baud_rates() {
+  return k_baud_list;
+}
 
 std::string system_error_text(int code) {
   return std::strerror(code);
 }
 
-PortOpening open_port(int port_number) {
-  PortOpening opening;
+void set_interruption_notice(std::string_view text) {
+  g_notice_length.store(0);
+  const std::size_t length = std::min(text.size(), g_notice.size());
+  std::memcpy(g_notice.data(), text.data(), length);
+  g_notice_length.store(length);
+}
+
+PortAddress port_for_number(int port_number) {
+  PortAddress address;
+  address.com_number = port_number;
   std::array<char, 32> variable{};
   std::snprintf(variable.data(), variable.size(), "MURVECOLOR_COM%d", port_number);
-  opening.port_variable = variable.data();
+  address.variable = variable.data();
   const char* mapped = std::getenv(variable.data());
-  opening.path_from_variable = mapped != nullptr && mapped[0] != '\0';
-  // Without it, COM1 is /dev/ttyS0, as Cygwin numbers them.
-  opening.path =
-      opening.path_from_variable ? mapped : "/dev/ttyS" + std::to_string(port_number - 1);
+  if (mapped != nullptr && mapped[0] != '\0') {
+    address.origin = PortOrigin::variable;
+    address.path = mapped;
+  } else {
+    // COM1 is /dev/ttyS0, as Cygwin numbers them.
+    address.origin = PortOrigin::default_for_number;
+    address.path = "/dev/ttyS" + std::to_string(port_number - 1);
+  }
+  return address;
+}
+
+PortAddress port_named(const std::string& name) {
+  PortAddress address;
+  address.path = name;
+  return address;
+}
+
+PortOpening open_port(const PortAddress& address, const LineRequest& request) {
+  const std::string& path = address.path;
   // O_NONBLOCK so that the open never waits for carrier on the modem lines.
-  UniqueFd fd(open(opening.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+  UniqueFd fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
   if (!fd) {
     const int code = errno;
-    return failed(std::move(opening), failure_of_open(code), code);
+    return failed(failure_of_open(code), code, path);
   }
   // flock keeps out programs that cooperate; TIOCEXCL, set below, every further open but root's.
   if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     // EWOULDBLOCK's own words ("Resource temporarily unavailable") would hide what it means here.
     const int code = errno == EWOULDBLOCK ? EBUSY : errno;
-    return failed(std::move(opening), failure_of_open(code), code);
+    return failed(failure_of_open(code), code, path);
   }
   if (held_exclusively(fd.get())) {
-    return failed(std::move(opening), OpenFailure::in_use, EBUSY);
+    return failed(OpenFailure::in_use, EBUSY, path);
   }
   termios saved{};
   if (tcgetattr(fd.get(), &saved) != 0) {
     const int code = errno;
     return failed(
-        std::move(opening),
         code == ENOTTY || code == EINVAL ? OpenFailure::not_a_serial_port : OpenFailure::other,
-        code);
+        code, path);
   }
   auto link = std::make_unique<PosixSerialLink>(std::move(fd), saved);
   // From here on the link's close_port gives back whatever was changed, on every path.
   if (SystemError error = link->guard_against_signals(); error.failed()) {
-    return failed(std::move(opening), OpenFailure::other, error.code);
+    return failed(OpenFailure::other, std::move(error), path);
   }
-  if (SystemError error = link->take_exclusively_raw(); error.failed()) {
-    return failed(std::move(opening), OpenFailure::other, error.code);
+  SystemError error;
+  if (const OpenFailure failure = link->take_exclusively_raw(request, error);
+      failure != OpenFailure::none) {
+    return failed(failure, std::move(error), path);
   }
+  PortOpening opening;
   opening.link = std::move(link);
   return opening;
 }

@@ -7,14 +7,14 @@
 
 namespace murve {
 
-BackupReading read_device_backup(SerialLink& link, DeviceBackup& backup) {
+BackupReading read_device_backup(Dialogue& dialogue, DeviceBackup& backup) {
   BackupReading reading;
-  reading.identification = identify_device(link);
+  reading.identification = identify_device(dialogue);
   if (reading.identification.result != IdentifyResult::identified) {
     return reading;
   }
   ReadbackImage readback{};
-  reading.readback = read_back(link, readback, ReadBackPace::backup);
+  reading.readback = read_back(dialogue, readback, ReadBackPace::backup);
   if (reading.complete()) {
     std::copy_n(readback.begin() + k_signature_address, backup.signature.size(),
                 backup.signature.begin());
@@ -24,13 +24,14 @@ BackupReading read_device_backup(SerialLink& link, DeviceBackup& backup) {
   return reading;
 }
 
-std::string format_backup_file(const DeviceBackup& backup, int port_number, std::time_t read_at) {
+std::string format_backup_file(const DeviceBackup& backup, const std::string& port,
+                               const std::string& reach, std::time_t read_at) {
   std::array<char, 32> when{};
   std::strftime(when.data(), when.size(), "%Y-%m-%d %H:%M:%S UTC", std::gmtime(&read_at));
   std::string text = format_text(
-      "# MURVE Pro colour settings, read by murvedump from COM%d on %s.\n"
-      "# Write them back with: murvecolor -com %d -config THIS-FILE\n",
-      port_number, when.data(), port_number);
+      "# MURVE Pro colour settings, read by murvedump from %s on %s.\n"
+      "# Write them back with: murvecolor %s -config THIS-FILE\n",
+      port.c_str(), when.data(), reach.c_str());
   if (backup.signature != k_signature_bytes) {
     text += format_text(
         "# The signature at 0x%03x is %02x %02x, not %s: the device was never programmed, or "

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "device/device_programming.h"
+#include "device/dialogue.h"
 #include "device/readback.h"
-#include "device/serial_link.h"
 #include "settings/color_image.h"
 
 namespace murve {
@@ -31,10 +31,12 @@ struct BackupReading {
 
 // Identifies the device and reads its settings back with murvecolor's own dialogue, at the pace
 // of a backup. `backup` is filled when the reading is complete.
-BackupReading read_device_backup(SerialLink& link, DeviceBackup& backup);
+BackupReading read_device_backup(Dialogue& dialogue, DeviceBackup& backup);
 
 // The backup as a settings file for murvecolor, under a comment header that says where and when
-// it was read and what the device held that murvecolor can't write back.
-std::string format_backup_file(const DeviceBackup& backup, int port_number, std::time_t read_at);
+// it was read and what the device held that murvecolor can't write back. `port` names the port
+// ("COM5", "/dev/ttyUSB0"), `reach` the option that reaches it again ("-com 5").
+std::string format_backup_file(const DeviceBackup& backup, const std::string& port,
+                               const std::string& reach, std::time_t read_at);
 
 }  // namespace murve

@@ -2,11 +2,15 @@
 // write back.
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "app/diagnostics.h"
+#include "app/process_setup.h"
+#include "device/dialogue.h"
 #include "device/serial_link.h"
 #include "dump/device_backup.h"
 #include "settings/files.h"
@@ -25,14 +29,17 @@ constexpr int k_exit_failed = 1;
 constexpr int k_exit_usage = 2;
 
 constexpr const char* k_usage =
-    "usage: murvedump -com N [-o FILE]\n"
+    "usage: murvedump -com N | -port PORT [-baud RATE] [-o FILE]\n"
     "       murvedump --help | --version\n"
-    "Reads the colour settings of the MURVE Pro on COM port N (1-16) and writes them as a\n"
-    "settings file to FILE, or to standard output. murvecolor -com N -config FILE writes them\n"
-    "back. Nothing is written unless the device answered and every byte was read.\n";
+    "Reads the colour settings of the MURVE Pro on COM port N (1-16), or on PORT, and writes\n"
+    "them as a settings file to FILE, or to standard output. murvecolor -com N -config FILE\n"
+    "writes them back. -baud runs the line at RATE for the reading. Nothing is written unless\n"
+    "the device answered and every byte was read.\n";
 
 struct DumpOptions {
   int port_number = 0;
+  std::string port_name;  // -port, when it stands over -com
+  unsigned baud = 0;
   std::string output_path;  // empty: standard output
 };
 
@@ -41,13 +48,23 @@ bool parse_options(int argc, char** argv, DumpOptions& options) {
     const bool has_value = i + 1 < argc;
     if (std::strcmp(argv[i], "-com") == 0 && has_value) {
       options.port_number = murve::read_decimal(argv[++i]);
+      options.port_name.clear();  // the later of -com and -port stands
+    } else if (std::strcmp(argv[i], "-port") == 0 && has_value && argv[i + 1][0] != '\0') {
+      options.port_name = argv[++i];
+    } else if (std::strcmp(argv[i], "-baud") == 0 && has_value) {
+      const char* rate = argv[++i];
+      options.baud = static_cast<unsigned>(std::strtoul(rate, nullptr, 10));
+      if (std::strspn(rate, "0123456789") != std::strlen(rate) || std::strlen(rate) > 9 ||
+          !murve::is_supported_baud_rate(options.baud)) {
+        return false;
+      }
     } else if (std::strcmp(argv[i], "-o") == 0 && has_value && argv[i + 1][0] != '\0') {
       options.output_path = argv[++i];
     } else {
       return false;
     }
   }
-  return murve::is_port_number(options.port_number);
+  return !options.port_name.empty() || murve::is_port_number(options.port_number);
 }
 
 int fail(const std::string& why) {
@@ -56,10 +73,9 @@ int fail(const std::string& why) {
 }
 
 // Why the reading is not a backup to write.
-std::string explain_reading(const murve::BackupReading& reading, const std::string& port,
-                            const std::string& path) {
+std::string explain_reading(const murve::BackupReading& reading, const murve::PortLabel& port) {
   if (reading.identification.result != murve::IdentifyResult::identified) {
-    return murve::explain_identification(reading.identification, port, path);
+    return murve::explain_identification(reading.identification, port);
   }
   for (std::size_t block = 0; block < reading.readback.blocks.size(); ++block) {
     const std::string why = murve::explain_block(reading.readback.blocks[block],
@@ -74,6 +90,7 @@ std::string explain_reading(const murve::BackupReading& reading, const std::stri
 }  // namespace
 
 int main(int argc, char** argv) {
+  murve::prepare_process(k_program);
   if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
     std::printf("%s", k_usage);
     return 0;
@@ -87,23 +104,40 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s", k_usage);
     return k_exit_usage;
   }
+  // Before the device is read: a name that can't take the backup is known at once.
+  std::optional<murve::AtomicFileWriter> output;
+  if (!options.output_path.empty()) {
+    output.emplace(options.output_path);
+    if (const murve::FileWriteError& error = output->preparation(); error.failed()) {
+      return fail("cannot " + error.step + ": " + error.reason);
+    }
+  }
+  const bool named = !options.port_name.empty();
+  const murve::PortAddress address =
+      named ? murve::port_named(options.port_name) : murve::port_for_number(options.port_number);
+  murve::PortLabel port;
+  port.address = address;
+  port.shown = named ? address.path
+                     : murve::format_text("COM%d (%s)", options.port_number, address.path.c_str());
   murve::DeviceBackup backup;
   {
-    const murve::PortOpening opening = murve::open_port(options.port_number);
-    const std::string port =
-        murve::format_text("COM%d (%s)", options.port_number, opening.path.c_str());
+    const murve::PortOpening opening = murve::open_port(address, {options.baud});
     if (!opening.link) {
       murve::report_problem(k_program, murve::explain_open_failure(opening, port));
       return k_exit_failed;
     }
-    const murve::BackupReading reading = murve::read_device_backup(*opening.link, backup);
+    port.flow_control = opening.link->hardware_flow_control();
+    murve::Dialogue dialogue(*opening.link);
+    const murve::BackupReading reading = murve::read_device_backup(dialogue, backup);
     if (!reading.complete()) {
-      return fail(explain_reading(reading, port, opening.path));
+      return fail(explain_reading(reading, port));
     }
   }
-  const std::string text =
-      murve::format_backup_file(backup, options.port_number, std::time(nullptr));
-  if (options.output_path.empty()) {
+  const std::string text = murve::format_backup_file(
+      backup, named ? address.path : murve::format_text("COM%d", options.port_number),
+      named ? "-port " + address.path : murve::format_text("-com %d", options.port_number),
+      std::time(nullptr));
+  if (!output) {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
         std::fflush(stdout) != 0) {
       murve::report_problem(k_program, "cannot write to standard output");
@@ -111,8 +145,7 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  if (const murve::FileWriteError error = murve::write_file_atomically(options.output_path, text);
-      error.failed()) {
+  if (const murve::FileWriteError error = output->commit(text); error.failed()) {
     const std::string why = "cannot " + error.step + ": " + error.reason;
     if (error.replaced) {
       murve::report_problem(k_program,

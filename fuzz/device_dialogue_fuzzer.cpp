@@ -110,16 +110,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   murve::ReadbackImage readback{};
   murve::ReadBackOutcome outcome;
   const murve::WriteObserver ignore = [](const murve::WriteReport&) {};
-  if (murve::identify_device(link).result == murve::IdentifyResult::identified) {
-    murve::write_color_image(link, image, ignore);
-    if (!murve::write_signature(link, ignore).failed()) {
-      outcome = murve::read_back(link, readback);
+  murve::Dialogue dialogue(link);
+  if (murve::identify_device(dialogue).result == murve::IdentifyResult::identified) {
+    murve::write_color_image(dialogue, image, ignore);
+    if (!murve::write_signature(dialogue, ignore).failed()) {
+      outcome = murve::read_back(dialogue, readback);
     }
   }
   FUZZ_CHECK(murve_fuzz::take_stdout().empty());
 
-  // Identify, or the whole run; the reading ends early only after two blocks in a row without an
-  // answer, the device having stopped answering.
+  // Identify, or the whole run; the reading ends early only after two blocks in a row without any
+  // answer, late ones included, the device having stopped answering.
   constexpr std::size_t k_commands_before_reads = 2 + 7 + 1;
   FUZZ_CHECK(link.sent.size() <= k_commands.size());
   FUZZ_CHECK(std::equal(link.sent.begin(), link.sent.end(), k_commands.begin()));
@@ -127,7 +128,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (link.sent.size() > 2 && link.sent.size() < k_commands.size()) {
     const std::size_t reads = link.sent.size() - k_commands_before_reads;
     FUZZ_CHECK(reads >= 2 && outcome.blocks[reads - 1].device_stopped &&
-               outcome.blocks[reads - 2].status == murve::BlockStatus::no_answer);
+               !outcome.blocks[reads - 1].late_answer &&
+               outcome.blocks[reads - 2].status == murve::BlockStatus::no_answer &&
+               !outcome.blocks[reads - 2].late_answer);
   }
   FUZZ_CHECK(link.sent.size() == 2 || stream.find("MURVE") != std::string::npos);
   FUZZ_CHECK(link.now_ms <= k_longest_run_ms);

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "device/dialogue.h"
 #include "device/readback.h"
-#include "device/serial_link.h"
 #include "fuzz_check.h"
 
 namespace {

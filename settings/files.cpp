@@ -21,6 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Symbolic links followed at most; more is a loop.
+constexpr int k_max_link_depth = 40;
+
 #ifdef _WIN32
 int sync_file(int fd) {
   return _commit(fd);
@@ -29,8 +32,13 @@ int sync_file(int fd) {
 int set_new_file_mode(int) {
   return 0;
 }
-int sync_folder(const fs::path&) {
+int sync_folder(const std::string&) {
   return 0;
+}
+// Windows' symbolic links need privileges to make; a path is taken as it is.
+std::string follow_links(const std::string& path, int& error) {
+  error = 0;
+  return path;
 }
 #else
 int sync_file(int fd) {
@@ -43,7 +51,7 @@ int set_new_file_mode(int fd) {
   return fchmod(fd, 0666 & ~mask);
 }
 // So that the rename itself survives a crash.
-int sync_folder(const fs::path& folder) {
+int sync_folder(const std::string& folder) {
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     return -1;
@@ -53,6 +61,26 @@ int sync_folder(const fs::path& folder) {
   close(fd);
   errno = error;
   return synced;
+}
+// The file a chain of symbolic links ends at, existing or not; `error` ELOOP for a loop.
+std::string follow_links(const std::string& path, int& error) {
+  error = 0;
+  fs::path current(path);
+  for (int depth = 0; depth < k_max_link_depth; ++depth) {
+    struct stat status {};
+    if (lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+      return current.string();
+    }
+    std::error_code failed;
+    const fs::path target = fs::read_symlink(current, failed);
+    if (failed) {
+      error = failed.value();
+      return current.string();
+    }
+    current = target.is_absolute() ? target : current.parent_path() / target;
+  }
+  error = ELOOP;
+  return current.string();
 }
 #endif
 
@@ -75,46 +103,81 @@ int write_all(int fd, std::string_view bytes) {
 
 }  // namespace
 
-FileWriteError write_file_atomically(const std::string& path, std::string_view bytes,
-                                     FileSync sync) {
-  const fs::path target(path);
-  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+AtomicFileWriter::AtomicFileWriter(const std::string& path, FileSync sync) : sync_(sync) {
+  int link_error = 0;
+  path_ = follow_links(path, link_error);
+  if (link_error != 0) {
+    prepared_ = {"follow the symbolic link " + path, std::strerror(link_error)};
+    return;
+  }
+  struct stat status {};
+  if (stat(path_.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    prepared_ = {"write " + path_, S_ISDIR(status.st_mode)
+                                       ? "it is a folder"
+                                       : "it is not a regular file (a device or a FIFO?)"};
+    return;
+  }
+  const fs::path target(path_);
+  folder_ = target.parent_path().empty() ? "." : target.parent_path().string();
   // Hidden and beside the target, so that the rename stays within one file system.
   std::string name = ".";
   name += target.filename().string();
   name += ".XXXXXX";
-  std::string temporary = (folder / name).string();
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) {
-    return {"create a temporary file in " + folder.string(), std::strerror(errno)};
+  temporary_ = (fs::path(folder_) / name).string();
+  fd_ = mkstemp(temporary_.data());
+  if (fd_ < 0) {
+    prepared_ = {"create a temporary file in " + folder_, std::strerror(errno)};
+    temporary_.clear();
+  }
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (fd_ >= 0) {
+    close(fd_);
+  }
+  if (!temporary_.empty()) {
+    std::remove(temporary_.c_str());
+  }
+}
+
+FileWriteError AtomicFileWriter::commit(std::string_view bytes) {
+  if (prepared_.failed() || fd_ < 0) {
+    return prepared_.failed() ? prepared_ : FileWriteError{"write " + path_, "already written"};
   }
   const char* step = nullptr;
-  if (set_new_file_mode(fd) != 0) {
+  if (set_new_file_mode(fd_) != 0) {
     step = "set the mode of";
-  } else if (write_all(fd, bytes) != 0) {
+  } else if (write_all(fd_, bytes) != 0) {
     step = "write";
-  } else if (sync == FileSync::to_disk && sync_file(fd) != 0) {
+  } else if (sync_ == FileSync::to_disk && sync_file(fd_) != 0) {
     step = "sync";
   }
   int error = errno;
+  const int fd = fd_;
+  fd_ = -1;
   if (close(fd) != 0 && step == nullptr) {
     step = "close";
     error = errno;
   }
   if (step != nullptr) {
-    std::remove(temporary.c_str());
-    return {std::string(step) + " " + temporary, std::strerror(error)};
+    return {std::string(step) + " " + temporary_, std::strerror(error)};
   }
   std::error_code renamed;
-  fs::rename(temporary, target, renamed);
+  fs::rename(temporary_, path_, renamed);
   if (renamed) {
-    std::remove(temporary.c_str());
-    return {"rename " + temporary + " to " + path, renamed.message()};
+    return {"rename " + temporary_ + " to " + path_, renamed.message()};
   }
-  if (sync == FileSync::to_disk && sync_folder(folder) != 0) {
-    return {"sync the folder " + folder.string() + " after the rename", std::strerror(errno), true};
+  temporary_.clear();
+  if (sync_ == FileSync::to_disk && sync_folder(folder_) != 0) {
+    return {"sync the folder " + folder_ + " after the rename", std::strerror(errno), true};
   }
   return {};
+}
+
+FileWriteError write_file_atomically(const std::string& path, std::string_view bytes,
+                                     FileSync sync) {
+  AtomicFileWriter writer(path, sync);
+  return writer.commit(bytes);
 }
 
 }  // namespace murve

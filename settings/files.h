@@ -17,7 +17,7 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 struct FileWriteError {
   std::string step;  // "write /tmp/.backup.cfg.a1B2c3", "sync ...", ...
   std::string reason;
-  bool replaced = false;  // the rename was done: `path` holds the new contents all the same
+  bool replaced = false;  // the rename was done: the file holds the new contents all the same
 
   bool failed() const { return !step.empty(); }
 };
@@ -27,10 +27,35 @@ enum class FileSync {
   none,     // for files that need not outlive the machine's running
 };
 
-// Writes `bytes` to a new temporary file beside `path`, syncs it, and renames it over `path`, so
-// that `path` holds either its old contents or all of the new ones, whatever happens. The new
-// file gets the mode any new file gets (0666 less the umask). When a step before the rename
-// fails, the temporary file is removed and `path` is untouched.
+// A file replaced whole or not at all: the new contents go to a temporary file beside it, which
+// is synced and renamed over it. The temporary file is made first, so that a name that can't be
+// written is known before anything else is done; it is removed again unless commit() renamed it.
+class AtomicFileWriter {
+ public:
+  // A symbolic link is written through: the file it names is replaced, beside it. Anything that
+  // is neither a regular file nor a new name (a device, a FIFO, a folder) is refused.
+  explicit AtomicFileWriter(const std::string& path, FileSync sync = FileSync::to_disk);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  // Why the file can't be written, found when the writer was made; nothing failed when empty.
+  const FileWriteError& preparation() const { return prepared_; }
+
+  // Writes `bytes`, syncs and renames. The new file gets the mode any new file gets (0666 less
+  // the umask).
+  FileWriteError commit(std::string_view bytes);
+
+ private:
+  std::string path_;    // the file to be replaced, after symbolic links
+  std::string folder_;  // where it is, and the temporary file with it
+  std::string temporary_;
+  int fd_ = -1;
+  FileSync sync_;
+  FileWriteError prepared_;
+};
+
+// The same in one step, for a caller with nothing to do in between.
 FileWriteError write_file_atomically(const std::string& path, std::string_view bytes,
                                      FileSync sync = FileSync::to_disk);
 

@@ -100,9 +100,10 @@ TEST(IdentifyDevice, JudgesTheBannerByTheTextMurve) {
     SCOPED_TRACE(c.name);
     FakeLink link(
         [&c](const std::string& sent) { return sent == "h\r" ? c.banner : c.wake_answer; });
-    const murve::Identification identification = murve::identify_device(link);
+    murve::Dialogue dialogue(link);
+    const murve::Identification identification = murve::identify_device(dialogue);
     EXPECT_EQ(identification.result, c.result);
-    EXPECT_EQ(std::string(link.response()), c.reply);
+    EXPECT_EQ(std::string(dialogue.response()), c.reply);
     EXPECT_EQ(link.sent, (std::vector<std::string>{"\r", "h\r"}));
   }
 }
@@ -110,7 +111,8 @@ TEST(IdentifyDevice, JudgesTheBannerByTheTextMurve) {
 // At full speed the wake's answer is over long before its sleep ends, and costs no wait.
 TEST(IdentifyDevice, TakesTenMillisecondsForTheWakeAtFullSpeed) {
   FakeLink link(banner_responder({{0, "MURVE Pro\n> "}}));
-  ASSERT_EQ(murve::identify_device(link).result, murve::IdentifyResult::identified);
+  murve::Dialogue dialogue(link);
+  ASSERT_EQ(murve::identify_device(dialogue).result, murve::IdentifyResult::identified);
   EXPECT_EQ(link.now_ms, 10 + 10);
   EXPECT_EQ(link.events.back(), "receive");
   EXPECT_EQ(std::count(link.events.begin(), link.events.end(), "sleep 10"), 1);
@@ -121,9 +123,10 @@ TEST(IdentifyDevice, FailedWriteEndsIdentification) {
     SCOPED_TRACE(failing);
     FakeLink link(banner_responder({{0, "MURVE Pro\n> "}}));
     link.fail_sends(failing);
-    const murve::Identification identification = murve::identify_device(link);
+    murve::Dialogue dialogue(link);
+    const murve::Identification identification = murve::identify_device(dialogue);
     EXPECT_EQ(identification.result, murve::IdentifyResult::send_failed);
-    EXPECT_EQ(identification.error.code, FakeLink::k_send_error_code);
+    EXPECT_EQ(identification.send.error.code, FakeLink::k_send_error_code);
     EXPECT_EQ(link.sent.size(), static_cast<std::size_t>(failing));
   }
 }
@@ -142,7 +145,7 @@ struct Observed {
       if (report.status == murve::CommandStatus::sent) {
         echoed += report.command;
       } else {
-        EXPECT_EQ(report.error.failed(), report.status == murve::CommandStatus::send_failed);
+        EXPECT_EQ(report.send.failed(), report.status == murve::CommandStatus::send_failed);
       }
     };
   }
@@ -152,7 +155,8 @@ TEST(WriteColorImage, SendsAndReportsTheSevenDefaultCommands) {
   murvesim::MurveConsole console;
   FakeLink link(console_responder(console));
   Observed observed;
-  murve::write_color_image(link, default_image(), observed.observer());
+  murve::Dialogue dialogue(link);
+  murve::write_color_image(dialogue, default_image(), observed.observer());
   EXPECT_EQ(observed.echoed, joined(k_default_write_commands));
   EXPECT_EQ(link.sent, k_default_write_commands);
   // Lock step: each command is followed by its 50 ms and one read before the next.
@@ -200,7 +204,8 @@ TEST(WriteColorImage, FailedCommandEndsOnlyItsGroup) {
     FakeLink link(console_responder(console));
     link.fail_sends(c.first_failing, c.until);
     Observed observed;
-    murve::write_color_image(link, default_image(), observed.observer());
+    murve::Dialogue dialogue(link);
+    murve::write_color_image(dialogue, default_image(), observed.observer());
     EXPECT_EQ(observed.events, c.events);
   }
 }
@@ -213,7 +218,8 @@ TEST(WriteColorImage, CarriesSettingsChangesAndZeroFillBytes) {
   murvesim::MurveConsole console;
   FakeLink link(console_responder(console));
   Observed observed;
-  murve::write_color_image(link, image, observed.observer());
+  murve::Dialogue dialogue(link);
+  murve::write_color_image(dialogue, image, observed.observer());
   std::string code_command = "eepromex 0a2";
   for (int i = 0; i < 31; ++i) {
     code_command += " 00";
@@ -230,7 +236,8 @@ TEST(WriteSignature, SendsAndReportsTheSignature) {
   murvesim::MurveConsole console;
   FakeLink link(console_responder(console));
   Observed observed;
-  EXPECT_FALSE(murve::write_signature(link, observed.observer()).failed());
+  murve::Dialogue dialogue(link);
+  EXPECT_FALSE(murve::write_signature(dialogue, observed.observer()).failed());
   EXPECT_EQ(observed.echoed, "eepromex 80 aa 55\n");
   EXPECT_EQ(link.events,
             (std::vector<std::string>{"send eepromex 80 aa 55\n", "sleep 50", "receive"}));
@@ -240,7 +247,9 @@ TEST(WriteSignature, SendsAndReportsTheSignature) {
   FakeLink failing(console_responder(console));
   failing.fail_sends(0);
   Observed failed;
-  EXPECT_EQ(murve::write_signature(failing, failed.observer()).code, FakeLink::k_send_error_code);
+  murve::Dialogue failing_dialogue(failing);
+  EXPECT_EQ(murve::write_signature(failing_dialogue, failed.observer()).error.code,
+            FakeLink::k_send_error_code);
   EXPECT_EQ(failed.events, (std::vector<std::string>{"failed 080"}));
 }
 

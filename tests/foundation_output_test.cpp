@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -27,7 +28,11 @@ TEST(FoundationOutput, RunsThatEndBeforeThePort) {
   const std::string config_error = "config file error\n";
   const std::string must_begin = ": a line must begin with #, c0 to c63, c2608, c2151 or cspec, ";
   const std::vector<OutputCase> cases = {
-      {"no arguments", {}, {}, usage, "-com needs a port number from 1 to 16"},
+      {"no arguments",
+       {},
+       {},
+       usage,
+       "-com needs a port number from 1 to 16 (or -port names the port)"},
       {"wrong case option",
        {"-COM", "5"},
        {},
@@ -43,8 +48,34 @@ TEST(FoundationOutput, RunsThatEndBeforeThePort) {
        {},
        "invalid option [7]\n" + usage,
        "unknown option 7"},
-      {"port 17", {"-com", "17"}, {}, usage, "-com needs a port number from 1 to 16, not 17"},
-      {"port missing", {"-com"}, {}, usage, "-com needs a port number from 1 to 16"},
+      {"port 17",
+       {"-com", "17"},
+       {},
+       usage,
+       "-com needs a port number from 1 to 16, not 17: -port PATH names any port"},
+      {"port missing",
+       {"-com"},
+       {},
+       usage,
+       "-com needs a port number from 1 to 16 (or -port names the port)"},
+      // The later of -com and -port stands.
+      {"-com after -port",
+       {"-port", "/dev/null", "-com", "0"},
+       {},
+       usage,
+       "-com needs a port number from 1 to 16, not 0: -port PATH names any port"},
+      {"-port without a port",
+       {"-port", ""},
+       {},
+       usage,
+       "-port needs a port, such as /dev/ttyUSB0"},
+      {"a rate termios has not",
+       {"-com", "5", "-baud", "9601"},
+       {},
+       usage,
+       "-baud takes one of 50, 75, 110, 134, 150, 200, 300, 600, 1200, 1800, 2400, 4800, 9600, "
+       "19200, 38400, 57600, 115200, 230400, 460800, 500000, 576000, 921600, 1000000, 1152000, "
+       "1500000, 2000000, 2500000, 3000000, 3500000, 4000000, not 9601"},
       {"empty settings path", {"-com", "5", "-config", ""}, {}, usage, "-config needs a file name"},
       {"missing settings file",
        {"-com", "5", "-config", "missing.cfg"},
@@ -77,7 +108,8 @@ TEST(FoundationOutput, RunsThatEndBeforeThePort) {
        {"-com", "5"},
        {},
        "open error.[murve_color.cfg]\n",
-       "murve_color.cfg: cannot open the settings file: No such file or directory"},
+       "murve_color.cfg: cannot open the settings file: No such file or directory (-config FILE "
+       "names another; the example is examples/murve_color.cfg in murvecolor's source)"},
       {"default settings file read",
        {"-com", "1"},
        {{"murve_color.cfg", "cspec 00\nCSPEC 00\n"}},
@@ -91,15 +123,15 @@ TEST(FoundationOutput, RunsThatEndBeforeThePort) {
       write_file(dir.file(name), contents);
     }
     // The same standard output with -verify, but the exit status says the device holds nothing
-    // verified; the usage text's exit status stays 0.
+    // verified, and a rejected command line is no success either: 2, as murvedump's.
     const bool usage_follows = c.output_after_banner.find(usage) != std::string::npos;
+    const bool verdict_asked =
+        std::find(c.arguments.begin(), c.arguments.end(), "-verify") != c.arguments.end();
     std::vector<std::string> verify_arguments = c.arguments;
-    verify_arguments.push_back("-verify");
+    verify_arguments.insert(verify_arguments.begin(), "-verify");
     for (const auto& [arguments, status] :
-         {std::pair{c.arguments, 0}, std::pair{verify_arguments, usage_follows ? 0 : 1}}) {
-      if (usage_follows && arguments.size() > c.arguments.size()) {
-        continue;  // -verify after a rejected command line changes nothing worth a run
-      }
+         {std::pair{c.arguments, verdict_asked ? (usage_follows ? 2 : 1) : 0},
+          std::pair{verify_arguments, usage_follows ? 2 : 1}}) {
       const ProcessResult run = run_murvecolor(arguments, {}, dir.path());
       EXPECT_FALSE(run.timed_out) << c.name;
       EXPECT_EQ(run.exit_status, status) << c.name;

@@ -218,6 +218,12 @@ void fill_pattern(murvesim::Eeprom& eeprom) {
   }
 }
 
+murve::ReadBackOutcome read_back_over(FakeLink& link, murve::ReadbackImage& image,
+                                      murve::ReadBackPace pace = murve::ReadBackPace::listing) {
+  murve::Dialogue dialogue(link);
+  return murve::read_back(dialogue, image, pace);
+}
+
 bool block_read(const murve::ReadbackImage& image, const murvesim::Eeprom& eeprom, int block) {
   const std::size_t first = 0x80 + 32 * static_cast<std::size_t>(block);
   return std::equal(image.begin() + first, image.begin() + first + 32, eeprom.begin() + first);
@@ -234,7 +240,7 @@ TEST(ReadBack, FillsAllSevenBlocksFromAWellBehavedDevice) {
   fill_pattern(device.console.eeprom());
   FakeLink link(device.responder());
   murve::ReadbackImage image{};
-  EXPECT_TRUE(murve::read_back(link, image).all_accepted());
+  EXPECT_TRUE(read_back_over(link, image).all_accepted());
   for (int block = 0; block < 7; ++block) {
     EXPECT_TRUE(block_read(image, device.console.eeprom(), block)) << block;
   }
@@ -266,7 +272,7 @@ TEST(ReadBack, RejectsMalformedRepliesWithoutWaitingForMore) {
     device.console.eeprom()[0x80] = 0xab;
     FakeLink link(device.responder());
     murve::ReadbackImage image{};
-    murve::read_back(link, image);
+    read_back_over(link, image);
     EXPECT_TRUE(block_zero(image, 0));
   }
 }
@@ -288,9 +294,9 @@ TEST(ReadBack, LeftoversOfEarlierRepliesAreDropped) {
     return device.responder()(sent);
   });
   link.send_bytes("eepromex 80 aa 55\n", 18);
-  link.read_response();
+  murve::Dialogue(link).read_response();
   murve::ReadbackImage image{};
-  murve::read_back(link, image);
+  read_back_over(link, image);
   for (int block = 0; block < 7; ++block) {
     EXPECT_TRUE(block_read(image, device.console.eeprom(), block)) << block;
   }
@@ -424,7 +430,15 @@ TEST(ReadBack, EachBlockSaysHowItWent) {
        answers(-1, 0, 2),
        listing,
        {"ok", "ok", "silent", "stopped", "-", "-", "-"},
-       2 * 20 + 2600 + 1110},
+       2 * 20 + 2 * 2600},
+      // An answer that came late is an answer: only silence counts toward a device that stopped.
+      {"a device that answers every read 1.2-2.4 s late",
+       [](int block, const std::string& r) {
+         return std::vector<ReplyPiece>{{1200 + 200 * block, r}};
+       },
+       listing,
+       {"late", "late", "late", "late", "late", "late", "silent"},
+       7 * 2600},
       // A backup waits a while after each answer, and fails on anything more.
       {"a backup",
        answers(),
@@ -461,7 +475,7 @@ TEST(ReadBack, EachBlockSaysHowItWent) {
     device.pieces_for = c.pieces;
     FakeLink link(device.responder());
     murve::ReadbackImage image{};
-    const murve::ReadBackOutcome outcome = murve::read_back(link, image, c.pace);
+    const murve::ReadBackOutcome outcome = read_back_over(link, image, c.pace);
     EXPECT_EQ(block_statuses(outcome), c.statuses);
     EXPECT_LE(link.now_ms, c.at_most_ms);
     for (int block = 0; block < 7; ++block) {
@@ -504,7 +518,7 @@ TEST(ReadBack, RejectedAnswersSayWhy) {
     };
     FakeLink link(device.responder());
     murve::ReadbackImage image{};
-    const murve::ReadBackOutcome outcome = murve::read_back(link, image);
+    const murve::ReadBackOutcome outcome = read_back_over(link, image);
     EXPECT_EQ(block_statuses(outcome)[2], c.status);
     EXPECT_EQ(outcome.blocks[2].decoded.stop, c.stop);
     EXPECT_EQ(outcome.blocks[2].decoded.stop_character, c.stop_character);
@@ -519,10 +533,10 @@ TEST(ReadBack, FailedReadCommandStopsReading) {
   FakeLink link(device.responder());
   link.fail_sends(2);
   murve::ReadbackImage image{};
-  const murve::ReadBackOutcome outcome = murve::read_back(link, image);
+  const murve::ReadBackOutcome outcome = read_back_over(link, image);
   EXPECT_EQ(block_statuses(outcome),
             (std::vector<std::string>{"ok", "ok", "failed", "-", "-", "-", "-"}));
-  EXPECT_EQ(outcome.blocks[2].error.code, FakeLink::k_send_error_code);
+  EXPECT_EQ(outcome.blocks[2].send.error.code, FakeLink::k_send_error_code);
   EXPECT_EQ(link.sent.size(), 2u);
   EXPECT_TRUE(block_read(image, device.console.eeprom(), 1));
   for (int block = 2; block < 7; ++block) {
@@ -540,7 +554,7 @@ TEST(ReadBack, GivesUpOnADeviceThatNeverStopsTrickling) {
     return pieces;
   });
   murve::ReadbackImage image{};
-  murve::read_back(link, image);
+  read_back_over(link, image);
   EXPECT_EQ(link.sent.size(), 7u);
   EXPECT_LE(link.now_ms, 7 * (10 + murve::k_complete_reply_limit_ms + 100));
   for (int block = 0; block < 7; ++block) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "device/dialogue.h"
 #include "device/serial_link.h"
 #include "sim/murve_console.h"
 
@@ -28,14 +29,14 @@ class FakeLink final : public murve::SerialLink {
 
   explicit FakeLink(Responder respond) : respond_(std::move(respond)) {}
 
-  murve::SystemError send_bytes(const void* data, std::size_t length) override {
+  murve::SendOutcome send_bytes(const void* data, std::size_t length) override {
     const std::string bytes(static_cast<const char*>(data), length);
     const bool fails = sends_failing_from_ >= 0 && attempts_ >= sends_failing_from_ &&
                        (sends_failing_until_ < 0 || attempts_ < sends_failing_until_);
     ++attempts_;
     if (fails) {
       events.push_back("failed send " + bytes);
-      return {k_send_error_code, "Input/output error"};
+      return {{k_send_error_code, "Input/output error"}};
     }
     sent.push_back(bytes);
     events.push_back("send " + bytes);
@@ -52,18 +53,16 @@ class FakeLink final : public murve::SerialLink {
 
   void close_port() override { closed = true; }
 
-  // Sends numbered `first` (counting from 0) up to but not including `until` fail; -1: no end.
-  void fail_sends(int first, int until = -1) {
-    sends_failing_from_ = first;
-    sends_failing_until_ = until;
+  // What has arrived by now goes; what is still on its way does not.
+  void discard_input() override {
+    events.push_back("discard input");
+    while (arrived()) {
+      pending_.pop_front();
+    }
   }
 
-  std::vector<std::string> sent;
-  std::vector<std::string> events;
-  std::int64_t now_ms = 0;
-  bool closed = false;
+  bool hardware_flow_control() const override { return false; }
 
- protected:
   std::size_t receive_bytes(char* into, std::size_t capacity, int wait_ms) override {
     events.push_back("receive");
     if (!arrived()) {
@@ -90,6 +89,17 @@ class FakeLink final : public murve::SerialLink {
   }
 
   std::int64_t monotonic_ms() override { return now_ms; }
+
+  // Sends numbered `first` (counting from 0) up to but not including `until` fail; -1: no end.
+  void fail_sends(int first, int until = -1) {
+    sends_failing_from_ = first;
+    sends_failing_until_ = until;
+  }
+
+  std::vector<std::string> sent;
+  std::vector<std::string> events;
+  std::int64_t now_ms = 0;
+  bool closed = false;
 
  private:
   struct Arrival {

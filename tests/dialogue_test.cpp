@@ -1,4 +1,4 @@
-#include "device/serial_link.h"
+#include "device/dialogue.h"
 
 #include <gtest/gtest.h>
 
@@ -30,24 +30,25 @@ TEST(ReadResponse, TakesAtMostOneBufferAtATime) {
   flood[4095] = 'B';
   const auto owner = link_with_queued(flood);
   FakeLink& link = *owner;
-  link.read_response();
-  EXPECT_EQ(std::strlen(link.response()), 4095u);
-  EXPECT_EQ(link.response()[4094], 'A');
-  link.read_response();
-  EXPECT_EQ(std::strlen(link.response()), 905u);
-  EXPECT_EQ(link.response()[0], 'B');
+  murve::Dialogue dialogue(link);
+  dialogue.read_response();
+  EXPECT_EQ(std::strlen(dialogue.response()), 4095u);
+  EXPECT_EQ(dialogue.response()[4094], 'A');
+  dialogue.read_response();
+  EXPECT_EQ(std::strlen(dialogue.response()), 905u);
+  EXPECT_EQ(dialogue.response()[0], 'B');
   // Nothing more: empty after the one-second wait for a first byte.
   const std::int64_t before = link.now_ms;
-  link.read_response();
-  EXPECT_STREQ(link.response(), "");
+  dialogue.read_response();
+  EXPECT_STREQ(dialogue.response(), "");
   EXPECT_EQ(link.now_ms - before, murve::k_reply_timeout_ms);
 }
 
 TEST(ReadResponse, ReplyIsSeenUpToItsFirstNul) {
   const auto owner = link_with_queued(std::string("MUR\0VE", 6));
-  FakeLink& link = *owner;
-  link.read_response();
-  EXPECT_STREQ(link.response(), "MUR");
+  murve::Dialogue dialogue(*owner);
+  dialogue.read_response();
+  EXPECT_STREQ(dialogue.response(), "MUR");
 }
 
 bool lacks_end(const char* reply) {
@@ -69,10 +70,11 @@ TEST(CompleteResponse, ReadsOnWhileBytesKeepComing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeLink link([&c](const std::string&) { return c.pieces; });
+    murve::Dialogue dialogue(link);
     link.send_bytes("x", 1);
-    link.read_response();
-    link.complete_response(lacks_end);
-    EXPECT_EQ(std::string(link.response()), c.reply);
+    dialogue.read_response();
+    dialogue.complete_response(lacks_end);
+    EXPECT_EQ(std::string(dialogue.response()), c.reply);
   }
 }
 
@@ -84,16 +86,17 @@ TEST(CompleteResponse, StopsWhenTheBufferIsFull) {
     }
     return pieces;
   });
+  murve::Dialogue dialogue(link);
   link.send_bytes("x", 1);
-  link.read_response();
-  link.complete_response(lacks_end);
-  EXPECT_EQ(std::strlen(link.response()), murve::k_max_reply_bytes);
+  dialogue.read_response();
+  dialogue.complete_response(lacks_end);
+  EXPECT_EQ(std::strlen(dialogue.response()), murve::k_max_reply_bytes);
 }
 
-TEST(DrainInput, DropsLeftoversAndTheirRestButWaitsForNothingElse) {
+TEST(DiscardLeftovers, DropsLeftoversAndTheirRestButWaitsForNothingElse) {
   const auto quiet = link_with_queued("");
   const std::int64_t before = quiet->now_ms;
-  EXPECT_EQ(quiet->drain_input(), 0u);
+  EXPECT_EQ(murve::Dialogue(*quiet).discard_leftovers(), 0u);
   EXPECT_EQ(quiet->now_ms, before);  // nothing left over: no waiting at all
 
   FakeLink link([](const std::string& sent) {
@@ -102,11 +105,12 @@ TEST(DrainInput, DropsLeftoversAndTheirRestButWaitsForNothingElse) {
     }
     return std::vector<ReplyPiece>{{0, "new"}};
   });
+  murve::Dialogue dialogue(link);
   link.send_bytes("first", 5);
-  EXPECT_EQ(link.drain_input(), 15u);
+  EXPECT_EQ(dialogue.discard_leftovers(), 15u);
   link.send_bytes("second", 6);
-  link.read_response();
-  EXPECT_STREQ(link.response(), "new");
+  dialogue.read_response();
+  EXPECT_STREQ(dialogue.response(), "new");
 }
 
 }  // namespace

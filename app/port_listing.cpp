@@ -1,0 +1,141 @@
+#include "app/port_listing.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/diagnostics.h"
+#include "device/device_programming.h"
+#include "device/dialogue.h"
+#include "device/port_enumeration.h"
+#include "device/serial_link.h"
+#include "settings/text_format.h"
+
+namespace murve {
+namespace {
+
+struct Probe {
+  bool murve = false;
+  std::string outcome;
+};
+
+// The line of the answer that names the device, as one line of plain text.
+std::string identity_line(const char* answer) {
+  const char* name = std::strstr(answer, "MURVE");
+  const char* start = name;
+  while (start > answer && start[-1] != '\n' && start[-1] != '\r') {
+    --start;
+  }
+  const std::size_t length = std::strcspn(name, "\r\n");
+  std::string line;
+  for (const char* p = start; p < name + length; ++p) {
+    line +=
+        static_cast<unsigned char>(*p) >= 0x20 && static_cast<unsigned char>(*p) < 0x7f ? *p : '.';
+  }
+  return line;
+}
+
+std::string open_outcome(const PortOpening& opening, unsigned baud) {
+  switch (opening.failure) {
+    case OpenFailure::in_use:
+      return "in use by another program";
+    case OpenFailure::permission_denied:
+      return "permission denied";
+    case OpenFailure::no_such_device:
+      return "not there";
+    case OpenFailure::no_hardware:
+      return "no serial hardware behind it";
+    case OpenFailure::not_a_serial_port:
+      return "not a serial port";
+    case OpenFailure::baud_refused:
+      return format_text("does not run at %u baud", baud);
+    case OpenFailure::other:
+    case OpenFailure::none:
+      break;
+  }
+  return "cannot open it: " + opening.error.text;
+}
+
+Probe probe(const SerialPortEntry& port, unsigned baud) {
+  PortAddress address = port_named(port.path);
+  address.com_number = port.com_number;
+  const PortOpening opening = open_port(address, {baud});
+  if (!opening.link) {
+    return {false, open_outcome(opening, baud)};
+  }
+  Dialogue dialogue(*opening.link);
+  const Identification identification = identify_device(dialogue);
+  Probe result;
+  switch (identification.result) {
+    case IdentifyResult::identified:
+      result = {true, identity_line(dialogue.response())};
+      if (port.com_number == 0) {
+        result.outcome +=
+            "; reach it with -port " + (port.stable_path.empty() ? port.path : port.stable_path);
+      }
+      break;
+    case IdentifyResult::not_murve:
+      result.outcome = "answers, not a MURVE Pro";
+      break;
+    case IdentifyResult::no_answer:
+      result.outcome = "no answer within 1 s";
+      break;
+    case IdentifyResult::hung_up:
+      result.outcome = "hung up";
+      break;
+    case IdentifyResult::send_failed:
+      result.outcome = "cannot send to it: " + (identification.send.stalled
+                                                    ? std::string("the port took no byte")
+                                                    : identification.send.error.text);
+      break;
+  }
+  opening.link->close_port();
+  return result;
+}
+
+}  // namespace
+
+int list_serial_ports_for_murve(const char* program, unsigned baud) {
+  const std::vector<SerialPortEntry> ports = list_serial_ports();
+  std::vector<Probe> probes(ports.size());
+  {
+    // All at once: a silent port takes about 2 s, and so does the whole listing.
+    std::vector<std::thread> probing;
+    probing.reserve(ports.size());
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+      probing.emplace_back([&, i] { probes[i] = probe(ports[i], baud); });
+    }
+    for (std::thread& thread : probing) {
+      thread.join();
+    }
+  }
+  std::vector<std::array<std::string, 3>> columns;
+  std::array<std::size_t, 3> widths{};
+  for (const SerialPortEntry& port : ports) {
+    std::array<std::string, 3> row = {
+        port.com_number > 0 ? format_text("COM%d", port.com_number) : "-", port.path,
+        port.description.empty() ? "-" : port.description};
+    for (std::size_t column = 0; column < row.size(); ++column) {
+      widths[column] = std::max(widths[column], row[column].size());
+    }
+    columns.push_back(std::move(row));
+  }
+  bool any_murve = false;
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    std::printf("%-*s  %-*s  %-*s  %s\n", static_cast<int>(widths[0]), columns[i][0].c_str(),
+                static_cast<int>(widths[1]), columns[i][1].c_str(), static_cast<int>(widths[2]),
+                columns[i][2].c_str(), probes[i].outcome.c_str());
+    any_murve = any_murve || probes[i].murve;
+  }
+  if (ports.empty()) {
+    report_problem(program, "no serial port found");
+  } else if (!any_murve) {
+    report_problem(program, "no MURVE Pro answered on any serial port");
+  }
+  return any_murve ? 0 : 1;
+}
+
+}  // namespace murve

@@ -1,0 +1,11 @@
+#pragma once
+
+namespace murve {
+
+// What murvecolor and murvedump do first. POSIX: descriptors 0-2 that are closed get /dev/null,
+// so that the port is never opened as one of them and sent what is printed; and SIGPIPE is
+// ignored, so that a reader that goes away (| head) never stops the dialogue halfway: printing
+// then fails, and the run goes on to its end and gives the port back.
+void prepare_process(const char* program);
+
+}  // namespace murve

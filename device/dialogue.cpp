@@ -1,0 +1,96 @@
+#include "device/dialogue.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace murve {
+
+void Dialogue::clear_response() {
+  response_length_ = 0;
+  response_[0] = '\0';
+}
+
+void Dialogue::read_response() {
+  response_length_ = link_.receive_bytes(response_.data(), k_max_reply_bytes, k_reply_timeout_ms);
+  response_[response_length_] = '\0';
+}
+
+std::size_t Dialogue::append_response(int wait_ms) {
+  const std::size_t received = link_.receive_bytes(response_.data() + response_length_,
+                                                   k_max_reply_bytes - response_length_, wait_ms);
+  response_length_ += received;
+  response_[response_length_] = '\0';
+  return received;
+}
+
+void Dialogue::complete_response(ReplyIncomplete incomplete) {
+  const std::int64_t deadline = link_.monotonic_ms() + k_complete_reply_limit_ms;
+  // Past a NUL byte the text can't change any more, whatever else arrives.
+  while (response_length_ < k_max_reply_bytes &&
+         std::strlen(response_.data()) == response_length_ && incomplete(response_.data())) {
+    const std::int64_t remaining = deadline - link_.monotonic_ms();
+    if (remaining <= 0) {
+      break;
+    }
+    const int wait_ms =
+        static_cast<int>(std::min<std::int64_t>(remaining, k_further_byte_timeout_ms));
+    if (append_response(wait_ms) == 0) {
+      break;
+    }
+  }
+}
+
+std::size_t Dialogue::discard_leftovers(int wait_ms, int quiet_ms) {
+  const std::int64_t wait_until = link_.monotonic_ms() + wait_ms;
+  // Bounded in time, for a device that never stops sending.
+  const std::int64_t give_up = wait_until + k_complete_reply_limit_ms;
+  std::size_t dropped = 0;
+  std::array<char, 512> overflow{};
+  clear_response();
+  for (;;) {
+    const std::int64_t now = link_.monotonic_ms();
+    if (now >= give_up) {
+      break;
+    }
+    std::int64_t wait = std::max<std::int64_t>(wait_until - now, dropped > 0 ? quiet_ms : 0);
+    wait = std::min(wait, give_up - now);
+    // The first buffer's worth is kept for discarded_text(); the rest only counted.
+    const bool room = response_length_ < k_max_reply_bytes;
+    const std::size_t got =
+        room ? append_response(static_cast<int>(wait))
+             : link_.receive_bytes(overflow.data(), overflow.size(), static_cast<int>(wait));
+    if (got == 0) {
+      break;
+    }
+    dropped += got;
+  }
+  return dropped;
+}
+
+void Dialogue::discard_stale_input() {
+  link_.discard_input();
+  discard_leftovers();
+  clear_response();
+}
+
+void Dialogue::drop_answer(int sleep_ms) {
+  const std::int64_t sleep_end = link_.monotonic_ms() + sleep_ms;
+  std::int64_t last_arrival = -1;
+  for (std::int64_t now = link_.monotonic_ms(); now < sleep_end; now = link_.monotonic_ms()) {
+    if (link_.receive_bytes(response_.data(), k_max_reply_bytes,
+                            static_cast<int>(sleep_end - now)) == 0) {
+      break;  // the sleep is over, or the device has hung up
+    }
+    last_arrival = link_.monotonic_ms();
+  }
+  const bool began_late =
+      last_arrival < 0 &&
+      link_.receive_bytes(response_.data(), k_max_reply_bytes, k_reply_timeout_ms) > 0;
+  if (began_late || (last_arrival >= 0 && sleep_end - last_arrival < k_still_arriving_ms)) {
+    discard_leftovers(k_quiet_line_ms);
+  }
+  clear_response();
+}
+
+}  // namespace murve

@@ -1,0 +1,244 @@
+#include <dirent.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "device/port_enumeration.h"
+#include "device/serial_link.h"
+
+namespace murve {
+namespace {
+
+// How far up from a tty's device the USB device that carries it may be (interface, then device).
+constexpr int k_usb_levels = 4;
+
+// The serial nodes looked for in /dev besides those a COM number maps to.
+constexpr const char* k_node_prefixes[] = {"ttyUSB", "ttyACM", "ttyS"};
+
+bool exists(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0;
+}
+
+std::string real_path(const std::string& path) {
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) != nullptr ? resolved : "";
+}
+
+std::string base_name(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A sysfs attribute's first line, or "" without one.
+std::string attribute(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) {
+    return "";
+  }
+  char line[256] = {};
+  const bool read = std::fgets(line, sizeof line, file) != nullptr;
+  std::fclose(file);
+  std::string text = read ? line : "";
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  return text;
+}
+
+std::vector<std::string> folder_entries(const std::string& path) {
+  std::vector<std::string> names;
+  DIR* folder = opendir(path.c_str());
+  if (folder == nullptr) {
+    return names;
+  }
+  while (const dirent* entry = readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") {
+      names.push_back(name);
+    }
+  }
+  closedir(folder);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// What tells two names of one device apart from two devices: the device number of a node, or
+// the resolved path of anything else (a fake tree's plain files).
+std::string identity_of(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) {
+    return "path:" + path;
+  }
+  if (S_ISCHR(status.st_mode)) {
+    return "char:" + std::to_string(status.st_rdev);
+  }
+  return "path:" + real_path(path);
+}
+
+// The names 8250_core gives its UART types in /proc/tty/driver/serial, by sysfs "type".
+std::string uart_name(int type) {
+  switch (type) {
+    case 1:
+      return "8250";
+    case 2:
+      return "16450";
+    case 3:
+      return "16550";
+    case 4:
+      return "16550A";
+    case 6:
+      return "16650";
+    case 7:
+      return "16650V2";
+    case 8:
+      return "16750";
+    case 10:
+      return "16C950/954";
+    default:
+      return "type " + std::to_string(type);
+  }
+}
+
+class SysfsReader {
+ public:
+  explicit SysfsReader(const std::string& root) : root_(root) {}
+
+  std::string dev(const std::string& name) const { return root_ + "/dev/" + name; }
+
+  // A /dev/ttyS node has a UART behind it when the serial core found one there (type not 0).
+  bool has_uart(const std::string& name) const {
+    const std::string type = attribute(class_folder(name) + "/type");
+    return !type.empty() && std::atoi(type.c_str()) != 0;
+  }
+
+  // The USB device's maker, product, serial number and IDs, or the UART and its driver.
+  std::string describe(const std::string& name) const {
+    const std::string device = class_folder(name) + "/device";
+    std::string folder = real_path(device);
+    if (folder.empty()) {
+      return "";
+    }
+    for (int level = 0; level < k_usb_levels && folder.size() > 1; ++level) {
+      if (exists(folder + "/idVendor")) {
+        return describe_usb(folder);
+      }
+      folder = folder.substr(0, folder.find_last_of('/'));
+    }
+    const std::string driver = base_name(real_path(device + "/driver"));
+    const std::string type = attribute(class_folder(name) + "/type");
+    std::string text;
+    if (!type.empty() && std::atoi(type.c_str()) != 0) {
+      text = "UART " + uart_name(std::atoi(type.c_str()));
+    }
+    if (!driver.empty()) {
+      text += text.empty() ? "driver " + driver : " (" + driver + ")";
+    }
+    return text;
+  }
+
+ private:
+  std::string class_folder(const std::string& name) const {
+    return root_ + "/sys/class/tty/" + name;
+  }
+
+  static std::string describe_usb(const std::string& folder) {
+    std::string text = attribute(folder + "/manufacturer");
+    const std::string product = attribute(folder + "/product");
+    if (!product.empty()) {
+      text += (text.empty() ? "" : " ") + product;
+    }
+    if (const std::string serial = attribute(folder + "/serial"); !serial.empty()) {
+      text += (text.empty() ? "serial " : ", serial ") + serial;
+    }
+    text += (text.empty() ? "USB " : ", USB ") + attribute(folder + "/idVendor") + ":" +
+            attribute(folder + "/idProduct");
+    return text;
+  }
+
+  std::string root_;
+};
+
+// A port's description, wherever its path leads.
+std::string describe_path(const SysfsReader& sysfs, const std::string& path) {
+  const std::string node = real_path(path);
+  if (node.rfind("/dev/pts/", 0) == 0) {
+    return "pseudo-terminal";
+  }
+  return node.empty() ? "" : sysfs.describe(base_name(node));
+}
+
+}  // namespace
+
+std::vector<SerialPortEntry> list_serial_ports(const std::string& root) {
+  const SysfsReader sysfs(root);
+  // Each adapter's stable name, by the device it leads to.
+  std::map<std::string, std::string> by_id;
+  const std::string by_id_folder = root + "/dev/serial/by-id";
+  for (const std::string& name : folder_entries(by_id_folder)) {
+    by_id.emplace(identity_of(by_id_folder + "/" + name), "/dev/serial/by-id/" + name);
+  }
+
+  std::vector<SerialPortEntry> ports;
+  std::vector<std::string> listed;  // identities of the devices in `ports`
+  for (int number = 1; number <= k_port_count; ++number) {
+    const PortAddress address = port_for_number(number);
+    const bool mapped = address.origin == PortOrigin::variable;
+    const std::string on_disk = mapped ? address.path : root + address.path;
+    if (!mapped && !(exists(on_disk) && sysfs.has_uart(base_name(address.path)))) {
+      continue;
+    }
+    SerialPortEntry entry;
+    entry.path = address.path;
+    entry.com_number = number;
+    entry.description = mapped ? describe_path(sysfs, on_disk) : sysfs.describe(base_name(on_disk));
+    const std::string identity = identity_of(on_disk);
+    if (const auto alias = by_id.find(identity); alias != by_id.end()) {
+      entry.stable_path = alias->second;
+    }
+    listed.push_back(identity);
+    ports.push_back(std::move(entry));
+  }
+
+  std::vector<std::string> nodes;
+  for (const std::string& name : folder_entries(root + "/dev")) {
+    for (const char* prefix : k_node_prefixes) {
+      const std::string start = prefix;
+      if (name.size() > start.size() && name.compare(0, start.size(), start) == 0 &&
+          (start != "ttyS" || sysfs.has_uart(name))) {
+        nodes.push_back("/dev/" + name);
+      }
+    }
+  }
+  // Adapters whose driver names its nodes otherwise are still under by-id.
+  for (const auto& [identity, stable] : by_id) {
+    const std::string node = real_path(root + stable);
+    if (!node.empty()) {
+      nodes.push_back(root.empty() ? node : "/dev/" + base_name(node));
+    }
+  }
+  for (const std::string& node : nodes) {
+    const std::string identity = identity_of(root + node);
+    if (std::find(listed.begin(), listed.end(), identity) != listed.end()) {
+      continue;
+    }
+    SerialPortEntry entry;
+    entry.path = node;
+    entry.description = sysfs.describe(base_name(node));
+    if (const auto alias = by_id.find(identity); alias != by_id.end()) {
+      entry.stable_path = alias->second;
+    }
+    listed.push_back(identity);
+    ports.push_back(std::move(entry));
+  }
+  return ports;
+}
+
+}  // namespace murve
