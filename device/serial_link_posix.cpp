@@ -505,6 +505,10 @@ PortOpening open_port(const PortAddress& address, const LineRequest& request) {
   if (held_exclusively(fd.get())) {
     return failed(OpenFailure::in_use, EBUSY, path);
   }
+  // A /dev/ttyS node with no UART behind it opens, but its modem lines can't be read (EIO).
+  if (int lines = 0; ioctl(fd.get(), TIOCMGET, &lines) != 0 && errno == EIO) {
+    return failed(OpenFailure::no_hardware, EIO, path);
+  }
   termios saved{};
   if (tcgetattr(fd.get(), &saved) != 0) {
     const int code = errno;

@@ -17,10 +17,12 @@
 #include <cstring>
 #include <ostream>
 #include <sstream>
+#include <thread>
 
 #include "app/verification.h"
 #include "device/readback.h"
 #include "sim/murve_console.h"
+#include "test_machine.h"
 #include "test_support.h"
 
 namespace murve_test {
@@ -651,6 +653,9 @@ TEST(EndToEnd, SignalsGiveThePortBackBeforeTheToolDies) {
     std::vector<std::string> options;
     std::size_t received;  // the signal comes once the device has this much and is stalled
     std::string printed;   // what the run has printed by then, all of it in the log
+    std::vector<int> signals = {SIGINT, SIGTERM, SIGHUP};
+    bool during_writes = false;  // standard error says what the device now holds
+    bool run_again = false;      // a run a second later programs the device whole
   };
   const std::string commands = all_commands();
   const std::vector<Phase> phases = {
@@ -658,15 +663,24 @@ TEST(EndToEnd, SignalsGiveThePortBackBeforeTheToolDies) {
       {"during the writes",
        {"--stall-after", "3"},
        commands.find("eepromex 0c2"),
-       k_banner + identified() + k_default_write_commands[0]},
+       k_banner + identified() + k_default_write_commands[0],
+       {SIGINT, SIGTERM, SIGHUP},
+       true},
       {"during the read-back",
        {"--stall-after", "11"},
        commands.find("eepromex read c0"),
        k_banner + identified() + written()},
+      // Its late answers wait in the port for the next run, which must not take them for its own.
+      {"during the writes, of a device that answers 300 ms late",
+       {"--delay", "300"},
+       commands.find("eepromex 0c2"),
+       k_banner + identified() + k_default_write_commands[0],
+       {SIGINT},
+       true,
+       true},
   };
   for (const Phase& phase : phases) {
-    // SIGPIPE is what a run gets whose output goes to a reader that has gone (| head).
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    for (int signal_number : phase.signals) {
       SCOPED_TRACE(std::string(phase.name) + ", signal " + std::to_string(signal_number));
       TempDir dir;
       write_file(dir.file("settings.cfg"), "");
@@ -675,15 +689,55 @@ TEST(EndToEnd, SignalsGiveThePortBackBeforeTheToolDies) {
       PortObserver observer(device.link_path());
       ASSERT_TRUE(observer.ready());
       const auto stalled = [&] { return device.received().size() >= phase.received; };
+      const std::vector<std::string> command =
+          murvecolor_command({"-com", "5", "-config", dir.file("settings.cfg")});
       const ProcessResult run =
-          run_process(murvecolor_command({"-com", "5", "-config", dir.file("settings.cfg")}),
-                      {device.com5_variable()}, run_bound(std::chrono::seconds(10)), "",
+          run_process(command, {device.com5_variable()}, run_bound(std::chrono::seconds(10)), "",
                       {signal_number, std::chrono::milliseconds(100), stalled});
       EXPECT_EQ(run.term_signal, signal_number);
       EXPECT_TRUE(observer.given_back());
       // Its output goes to a pipe, and yet every line printed before the signal is there.
       EXPECT_EQ(run.output, phase.printed);
+      if (phase.during_writes) {
+        EXPECT_TRUE(says(run.error_output,
+                         {"stopped during the writes: the device on " + device.link_path() +
+                          " now holds part of the new settings; run the "
+                          "same command again, or write a backup back"}));
+      } else {
+        EXPECT_EQ(run.error_output, "");
+      }
+      if (phase.run_again) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const ProcessResult again =
+            run_process(command, {device.com5_variable()}, run_bound(std::chrono::seconds(20)));
+        EXPECT_EQ(again.output.substr(0, std::strlen(k_banner) + identified().size()),
+                  k_banner + identified());
+        EXPECT_EQ(device.eeprom(), eeprom_after_echoed_commands(written()));
+      }
     }
+  }
+}
+
+// A reader that goes away must not stop the programming halfway, and a closed standard output
+// must not become the port.
+TEST(EndToEnd, StandardStreamsThatAreGoneChangeNothingOnTheLine) {
+  for (const std::string redirection : {" | head -3", " >&-"}) {
+    SCOPED_TRACE(redirection);
+    TempDir dir;
+    write_file(dir.file("settings.cfg"), "");
+    SimulatedDevice device(dir);
+    ASSERT_TRUE(device.started());
+    std::string shell = "exec";
+    for (const std::string& word :
+         murvecolor_command({"-com", "5", "-config", dir.file("settings.cfg")})) {
+      shell += " '" + word + "'";
+    }
+    const ProcessResult run =
+        run_process({"sh", "-c", shell + redirection + "; exit 0"}, {device.com5_variable()},
+                    run_bound(std::chrono::seconds(20)));
+    EXPECT_FALSE(run.timed_out);
+    EXPECT_EQ(device.received(), all_commands());
+    EXPECT_EQ(device.eeprom(), eeprom_after_echoed_commands(written()));
   }
 }
 
@@ -782,6 +836,252 @@ TEST(EndToEnd, VerifyFailsEveryRunThatEndsEarly) {
     EXPECT_NE(verified.error_output, "");
   }
 }
+
+}  // namespace
+}  // namespace murve_test
+
+namespace murve_test {
+namespace {
+
+#ifdef MURVECOLOR_VM_KERNEL
+constexpr const char* k_vm_kernel = MURVECOLOR_VM_KERNEL;
+
+// Starts a command in the machine without waiting: its output, status and process id in /tmp.
+constexpr const char* k_start_run = R"run(#!/bin/sh
+rm -f /tmp/run.status
+( "$@" >/tmp/run.out 2>/tmp/run.err & echo $! >/tmp/run.pid; wait $!; echo $? >/tmp/run.status ) \
+  >/dev/null 2>&1 &
+)run";
+
+// A run in the machine, on the kernel's 8250 driver: its COM2 (/dev/ttyS1) goes to a murvesim
+// over a socket, /dev/ttyS2 and ttyS3 have no UART, and the PCI UART /dev/ttyS4 (COM5) goes to a
+// device that never raises CTS.
+struct UartCase {
+  const char* name;
+  std::string command;  // run in the machine with its arguments, no shell
+  std::string output;   // after the banner; {listing}: the device's seven blocks; {any}: any text
+  std::vector<std::string> errors = {};  // standard error, in order; {}: nothing
+  int exit_status = 0;
+  std::vector<std::string> device = {};  // murvesim's options, for the device on COM2
+  std::string line = "115200";           // the port's settings before the run
+  std::string port = "/dev/ttyS1";
+  std::string before = "";  // shell run first
+  int signal = 0;           // sent once the device has the third write command
+  unsigned seed = 0;        // the device's EEPROM at the start: random from this seed; 0 erased
+  unsigned holds = 0;       // the settings from seed `holds` are what the device holds at the end
+};
+
+std::string random_eeprom(unsigned seed) {
+  std::string bytes(512, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    seed = seed * 1103515245u + 12345u;
+    bytes[i] = static_cast<char>(seed >> 16);
+  }
+  return bytes;
+}
+
+// How many bytes the port's UART has sent, from the serial driver's own count.
+std::string transmitted(TestMachine& machine, const std::string& port) {
+  const std::string line = port.substr(port.size() - 1);
+  return machine.run("sed -n 's/^" + line + ": .* tx:\\([0-9]*\\).*/\\1/p' /proc/tty/driver/serial")
+      .output;
+}
+
+TEST(RealUart, RunsOnTheKernelsUartDriver) {
+  if (k_vm_kernel[0] == '\0') {
+    GTEST_SKIP() << "no kernel to boot: configure with -DMURVECOLOR_VM_KERNEL=PATH "
+                    "(tools/fetch-vm-kernel; test.sh does)";
+  }
+  TempDir dir;
+  write_file(dir.file("start-run"), k_start_run);
+  write_file(dir.file("empty.cfg"), "");
+  TempDir held_dir;
+  SimulatedDevice cts_never_high(held_dir);
+  ASSERT_TRUE(cts_never_high.started());
+  const std::string socket = dir.file("com2.socket");
+  TestMachine machine(dir, {k_vm_kernel,
+                            {{"/bin/murvecolor", MURVECOLOR_STATIC_EXE},
+                             {"/bin/murvedump", MURVEDUMP_STATIC_EXE},
+                             {"/bin/hold-port", HOLD_PORT_EXE},
+                             {"/bin/start-run", dir.file("start-run")},
+                             {"/e.cfg", dir.file("empty.cfg")}},
+                            socket,
+                            cts_never_high.link_path()});
+  ASSERT_EQ(machine.error(), "");
+  ASSERT_EQ(machine.run("chmod +x /bin/start-run").exit_status, 0);
+
+  const std::string stall = "the port took no byte for 1 s";
+  const std::vector<UartCase> cases = {
+      {"a complete run as COM2 by the default map, at 9600 baud kept as found",
+       "murvecolor -com 2 -config /e.cfg",
+       identified() + written() + "{listing}\n",
+       {},
+       0,
+       {},
+       "9600"},
+      {"a complete run at 115200 baud kept as found", "murvecolor -com 2 -config /e.cfg",
+       identified() + written() + "{listing}\n"},
+      {"COM3, a node without a UART",
+       "murvecolor -com 3 -config /e.cfg",
+       "\n\n",
+       {"cannot open /dev/ttyS2: Input/output error (no serial hardware is behind /dev/ttyS2, "
+        "the default path of COM3: name the device with -port PATH or MURVECOLOR_COM3=PATH"},
+       0,
+       {},
+       "",
+       "/dev/ttyS2"},
+      {"the port held by flock",
+       "murvecolor -com 2 -config /e.cfg",
+       "\n\n",
+       {"cannot open /dev/ttyS1: Device or resource busy (in use by another program"},
+       0,
+       {},
+       "115200",
+       "/dev/ttyS1",
+       "hold-port flock /dev/ttyS1 >/dev/null & sleep 0.5"},
+      {"the port held with TIOCEXCL alone, which root's open gets past",
+       "murvecolor -com 2 -config /e.cfg",
+       "\n\n",
+       {"cannot open /dev/ttyS1: Device or resource busy (in use by another program"},
+       0,
+       {},
+       "115200",
+       "/dev/ttyS1",
+       "hold-port excl /dev/ttyS1 >/dev/null & sleep 0.5"},
+      // What the device did not take stays in the UART's queue, until the send gives up on it.
+      {"the device stops reading during the writes",
+       "murvecolor -com 2 -config /e.cfg",
+       identified() + k_default_write_commands[0] + "{any}write error.\n\n",
+       {stall + " (has the device stopped reading?)", "(the signature command)"},
+       0,
+       {"--stall-after", "3"}},
+      {"hardware flow control on, CTS low",
+       "murvecolor -com 5 -config /e.cfg",
+       "write error.\n\n",
+       {"write error on /dev/ttyS4: " + stall +
+        ": hardware flow control is on and the device is not ready (CTS low); without RTS/CTS "
+        "wired, turn it off with stty -F /dev/ttyS4 -crtscts; nothing was written to it"},
+       0,
+       {},
+       "115200 crtscts",
+       "/dev/ttyS4"},
+      {"SIGINT during the writes",
+       "murvecolor -com 2 -config /e.cfg",
+       identified() + "{any}",
+       {"stopped during the writes: the device on /dev/ttyS1 now holds part of the new settings"},
+       128 + SIGINT,
+       {"--delay", "150"},
+       "115200",
+       "/dev/ttyS1",
+       "",
+       SIGINT},
+      {"SIGTERM during the writes",
+       "murvecolor -com 2 -config /e.cfg",
+       identified() + "{any}",
+       {"stopped during the writes: the device on /dev/ttyS1 now holds part of the new settings"},
+       128 + SIGTERM,
+       {"--delay", "150"},
+       "115200",
+       "/dev/ttyS1",
+       "",
+       SIGTERM},
+      {"murvedump backs the device up",
+       "murvedump -com 2 -o /tmp/backup.cfg",
+       "",
+       {},
+       0,
+       {},
+       "115200",
+       "/dev/ttyS1",
+       "",
+       0,
+       7},
+      {"the backup written back",
+       "murvecolor -com 2 -config /tmp/backup.cfg",
+       identified() + "{any}\n",
+       {},
+       0,
+       {},
+       "115200",
+       "/dev/ttyS1",
+       "",
+       0,
+       0,
+       7},
+  };
+  for (const UartCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir device_dir;
+    if (c.seed != 0) {
+      write_file(device_dir.file("eeprom.bin"), random_eeprom(c.seed));
+    }
+    std::vector<std::string> options = {"--connect", socket};
+    options.insert(options.end(), c.device.begin(), c.device.end());
+    auto device = std::make_unique<SimulatedDevice>(device_dir, options);
+    ASSERT_TRUE(device->started());
+    const bool has_uart = c.port != "/dev/ttyS2";
+    if (has_uart) {
+      ASSERT_EQ(machine.run("stty -F " + c.port + " " + c.line).exit_status, 0);
+    }
+    const std::string settings = machine.run("stty -F " + c.port + " -g").output;
+    if (!c.before.empty()) {
+      machine.run(c.before);
+    }
+    machine.run("start-run " + c.command);
+    if (c.signal != 0) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (device->received().find("eepromex 0c2") == std::string::npos &&
+             std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      machine.run("kill -" + std::to_string(c.signal) + " $(cat /tmp/run.pid)");
+    }
+    // Within its bounds, a run ends in seconds; closing a port with output queued would wait 30 s.
+    const GuestResult ended = machine.run(
+        "i=0; while [ ! -e /tmp/run.status ] && [ $i -lt 300 ]; do sleep 0.05; i=$((i+1)); done; "
+        "cat /tmp/run.status");
+    machine.run("killall hold-port 2>/dev/null; true");
+    EXPECT_EQ(ended.output, std::to_string(c.exit_status) + "\n");
+    const std::string output = machine.run("cat /tmp/run.out").output;
+    const std::string errors = machine.run("cat /tmp/run.err").output;
+    const std::string eeprom = device->eeprom();
+    std::string expected = k_banner + c.output;
+    if (const std::size_t at = expected.find("{listing}"); at != std::string::npos) {
+      expected.replace(at, 9, expected_listing(eeprom, "0123456"));
+    }
+    EXPECT_TRUE(output_matches(output, expected));
+    if (c.errors.empty()) {
+      EXPECT_EQ(errors, "");
+    } else {
+      EXPECT_TRUE(says(errors, c.errors));
+    }
+    if (c.holds != 0) {
+      const std::string source = random_eeprom(c.holds);
+      for (std::size_t address = 0x82; address < 0x152; ++address) {
+        const bool fill_byte = address >= 0xc2 && address < 0x122 && (address - 0xc2) % 4 == 3;
+        EXPECT_EQ(eeprom[address], fill_byte ? '\0' : source[address]) << std::hex << address;
+      }
+    } else if (c.seed == 0) {
+      EXPECT_TRUE(holds_only_echoed_bytes(eeprom, output));
+    }
+    EXPECT_EQ(device->received(), all_commands().substr(0, device->received().size()));
+    if (!has_uart) {
+      continue;
+    }
+    EXPECT_EQ(machine.run("stty -F " + c.port + " -g").output, settings);
+    // Let the line go: nothing the run left queued may leave the port after it ended.
+    const std::string sent = transmitted(machine, c.port);
+    device.reset();
+    TempDir fresh_dir;
+    SimulatedDevice fresh(fresh_dir, {"--connect", socket});
+    ASSERT_TRUE(fresh.started());
+    machine.run("stty -F " + c.port + " -crtscts; sleep 1");
+    EXPECT_EQ(transmitted(machine, c.port), sent);
+    EXPECT_EQ(fresh.received(), "");
+    EXPECT_EQ(cts_never_high.received(), "");
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace murve_test
