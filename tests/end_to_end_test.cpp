@@ -203,6 +203,31 @@ testing::AssertionResult output_matches(const std::string& output, const std::st
          << "output:\n[" << output << "]\nexpected:\n[" << expected << "]";
 }
 
+bool test_wrapped() {
+  return std::getenv("MURVECOLOR_TEST_WRAPPER") != nullptr;
+}
+
+// The command in a mount namespace of its own whose /dev holds only the pseudo-terminals (and
+// /dev/null): the machine's own serial ports are out of its sight. Empty unless run as root.
+std::vector<std::string> where_only_ptys_are_seen(const std::vector<std::string>& command) {
+  if (geteuid() != 0) {
+    return {};
+  }
+  std::vector<std::string> argv = {"unshare",
+                                   "-m",
+                                   "sh",
+                                   "-c",
+                                   "set -e; mount --make-rprivate /; keep=$(mktemp -d); "
+                                   "mkdir $keep/pts; mount --bind /dev/pts $keep/pts; "
+                                   "touch $keep/null; mount --bind /dev/null $keep/null; "
+                                   "mount -t tmpfs none /dev; mkdir /dev/pts; "
+                                   "mount --move $keep/pts /dev/pts; touch /dev/null; "
+                                   "mount --move $keep/null /dev/null; exec \"$@\"",
+                                   "sh"};
+  argv.insert(argv.end(), command.begin(), command.end());
+  return argv;
+}
+
 TEST(EndToEnd, CompleteRunWithTheDefaultImage) {
   RunAgainst r({});
   ASSERT_TRUE(r.device->started());
@@ -315,18 +340,13 @@ TEST(EndToEnd, PortThatCannotBeOpenedGivesTwoEmptyLinesAndTheReason) {
         owner_name + " may open it"},
        true},
   };
+  std::string not_run;
   for (const PortCase& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.variable == "" && access("/dev/ttyS4", F_OK) == 0) {
-      continue;  // this machine has a COM5 of its own, which the test won't write to
-    }
     for (const std::string flag : {"-verify", ""}) {
       std::vector<std::string> command =
           murvecolor_command({"-com", "5", "-config", dir.file("settings.cfg")});
       if (c.as_nobody) {
-        if (geteuid() != 0 || std::getenv("MURVECOLOR_TEST_WRAPPER") != nullptr) {
-          break;  // only root can switch to another user; a wrapper would not run as one
-        }
         command = {"setpriv",
                    "--reuid=nobody",
                    "--regid=nogroup",
@@ -336,6 +356,15 @@ TEST(EndToEnd, PortThatCannotBeOpenedGivesTwoEmptyLinesAndTheReason) {
                    "5",
                    "-config",
                    dir.file("settings.cfg")};
+      } else if (c.variable.empty()) {
+        // The default path, where this machine's own COM5 may be.
+        command = where_only_ptys_are_seen(command);
+      }
+      // Only root can switch to another user, or hide the machine's ports; a wrapper would not
+      // run as another user.
+      if (command.empty() || (c.as_nobody && (geteuid() != 0 || test_wrapped()))) {
+        not_run += std::string(" [") + c.name + "]";
+        break;
       }
       if (!flag.empty()) {
         command.push_back(flag);
@@ -357,6 +386,9 @@ TEST(EndToEnd, PortThatCannotBeOpenedGivesTwoEmptyLinesAndTheReason) {
   EXPECT_EQ(held.received(), "");
   EXPECT_EQ(exclusive.received(), "");
   EXPECT_EQ(free_port.received(), "");
+  if (!not_run.empty()) {
+    GTEST_SKIP() << "cases this machine can't run:" << not_run;
+  }
 }
 
 TEST(EndToEnd, PortNumberPicksItsOwnVariable) {
@@ -364,9 +396,71 @@ TEST(EndToEnd, PortNumberPicksItsOwnVariable) {
   ASSERT_TRUE(r.device->started());
   const ProcessResult other = run_murvecolor(
       {"-com", "12", "-config", r.dir.file("settings.cfg")},
-      {"MURVECOLOR_COM1=" + r.device->link_path(), "MURVECOLOR_COM12=" + r.device->link_path()});
+      {"MURVECOLOR_COM1=" + r.dir.file("no-com1"), "MURVECOLOR_COM12=" + r.device->link_path()});
   EXPECT_NE(other.output.find("Verify..\n"), std::string::npos);
   EXPECT_EQ(other.exit_status, 0);
+}
+
+// -list probes every port a COM number maps to, all at once, in a namespace where the machine's
+// own ports can't be seen: the wake and h, nothing else, and each port given back.
+TEST(EndToEnd, ListProbesEveryPortAtOnce) {
+  struct Listed {
+    int com;
+    std::vector<std::string> options;  // murvesim's
+    std::string outcome;
+  };
+  const std::vector<Listed> ports = {
+      {2, {}, "MURVE Pro (6183) serial console"}, {3, {"--no-murve"}, "answers, not a MURVE Pro"},
+      {4, {"--silent"}, "no answer within 1 s"},  {6, {}, "in use by another program"},
+      {7, {"--silent"}, "no answer within 1 s"},
+  };
+  std::vector<std::unique_ptr<TempDir>> dirs;
+  std::vector<std::unique_ptr<SimulatedDevice>> devices;
+  std::vector<std::unique_ptr<PortObserver>> observers;
+  std::vector<std::string> environment;
+  for (const Listed& port : ports) {
+    dirs.push_back(std::make_unique<TempDir>());
+    devices.push_back(std::make_unique<SimulatedDevice>(*dirs.back(), port.options));
+    ASSERT_TRUE(devices.back()->started());
+    observers.push_back(std::make_unique<PortObserver>(devices.back()->link_path()));
+    environment.push_back("MURVECOLOR_COM" + std::to_string(port.com) + "=" +
+                          devices.back()->link_path());
+  }
+  const int holder = open(devices[3]->link_path().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  const std::vector<std::string> command = where_only_ptys_are_seen(murvecolor_command({"-list"}));
+  if (command.empty()) {
+    close(holder);
+    GTEST_SKIP() << "only root can hide this machine's own serial ports from -list";
+  }
+  const ProcessResult run = run_process(command, environment, run_bound(std::chrono::seconds(20)));
+  close(holder);
+  std::istringstream lines(run.output.substr(std::min(run.output.size(), std::strlen(k_banner))));
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    std::string line;
+    std::getline(lines, line);
+    std::istringstream words(line);
+    std::string com;
+    std::string path;
+    std::string description;
+    words >> com >> path >> description;
+    EXPECT_EQ(
+        com + " " + path + " " + description,
+        "COM" + std::to_string(ports[i].com) + " " + devices[i]->link_path() + " pseudo-terminal");
+    EXPECT_EQ(line.substr(line.size() - std::min(line.size(), ports[i].outcome.size())),
+              ports[i].outcome);
+    EXPECT_EQ(devices[i]->received(), i == 3 ? "" : "\rh\r");
+    EXPECT_TRUE(observers[i]->given_back());
+  }
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.error_output, "");
+  // Two silent ports, probed one after the other, would take 4 s.
+  EXPECT_LT(run.elapsed, run_bound(std::chrono::milliseconds(3500)));
+  // None of them a MURVE Pro: exit status 1.
+  const ProcessResult none =
+      run_process(command, {environment[2]}, run_bound(std::chrono::seconds(20)));
+  EXPECT_EQ(none.exit_status, 1);
+  EXPECT_EQ(none.error_output, "murvecolor: no MURVE Pro answered on any serial port\n");
 }
 
 // A device that misbehaves in one way, and what the run prints after the banner: "{listing}"
@@ -746,44 +840,74 @@ TEST(EndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
   struct Case {
     const char* name;
     std::vector<std::string> sim_options;
-    bool verify;
-    std::string verdict;  // the lines between the listing and the closing empty line
+    std::string flag;     // -verify, -check, or none
+    std::string verdict;  // the lines between the listing and the closing empty line; {any}
     int exit_status;
+    std::string eeprom = "";  // what the device holds at the start; "" erased
   };
   const std::string failed_blocks =
       "verify failed: 6 blocks not read back\n0x080-0x09f: not read back\n0x0c0-0x0df: not read "
       "back\n0x0e0-0x0ff: not read back\n0x100-0x11f: not read back\n0x120-0x13f: not read "
       "back\n0x140-0x15f: not read back\n";
+  const std::string programmed = eeprom_after_echoed_commands(written());
+  std::string one_byte_off = programmed;
+  one_byte_off[0xc4] = '\x3e';
   const std::vector<Case> cases = {
       {"a device that stores every byte",
        {},
-       true,
+       "-verify",
        "verified: 210 bytes at 0x080-0x151 read back as written\n",
        0},
       {"a device that stores 0x0c4 wrong",
        {"--corrupt", "0x0c4"},
-       true,
+       "-verify",
        "verify failed: 1 of 210 bytes differs\n0x0c4: wrote 3f, read 3e\n",
        1},
-      {"the same device without -verify", {"--corrupt", "0x0c4"}, false, "", 0},
-      {"blocks that can't be read", {"--upper-hex"}, true, failed_blocks, 1},
+      {"the same device without -verify", {"--corrupt", "0x0c4"}, "", "", 0},
+      {"blocks that can't be read", {"--upper-hex"}, "-verify", failed_blocks, 1},
+      // -check writes nothing, and compares what the device holds with the file.
+      {"-check, a device that holds the file",
+       {},
+       "-check",
+       "verified: 210 bytes at 0x080-0x151 hold the signature and the settings file\n",
+       0,
+       programmed},
+      {"-check, one byte differs",
+       {},
+       "-check",
+       "verify failed: 1 of 210 bytes differs\n0x0c4: expected 3f, read 3e\n",
+       1,
+       one_byte_off},
+      {"-check, an erased device",
+       {},
+       "-check",
+       "verify failed: 183 of 210 bytes differ\n0x080: expected aa, read ff\n{any}",
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     write_file(dir.file("settings.cfg"), "");
+    if (!c.eeprom.empty()) {
+      write_file(dir.file("eeprom.bin"), c.eeprom);
+    }
     SimulatedDevice device(dir, c.sim_options);
     ASSERT_TRUE(device.started());
     std::vector<std::string> arguments = {"-com", "5", "-config", dir.file("settings.cfg")};
-    if (c.verify) {
-      arguments.insert(arguments.begin(), "-verify");
+    if (!c.flag.empty()) {
+      arguments.insert(arguments.begin(), c.flag);
     }
     const ProcessResult run = run_murvecolor(arguments, {device.com5_variable()});
     const std::string listing_end = "0150: ";
     const std::size_t after_listing = run.output.find('\n', run.output.find(listing_end)) + 1;
     ASSERT_NE(run.output.find(listing_end), std::string::npos) << run.output;
-    EXPECT_EQ(run.output.substr(after_listing), c.verdict + "\n");
+    EXPECT_TRUE(output_matches(run.output.substr(after_listing), c.verdict + "\n"));
     EXPECT_EQ(run.exit_status, c.exit_status);
+    if (c.flag == "-check") {
+      EXPECT_EQ(run.output.substr(0, run.output.find("Verify..\n")), k_banner + identified());
+      EXPECT_EQ(device.received(), "\rh\r" + read_commands());
+      EXPECT_EQ(device.eeprom(), c.eeprom.empty() ? std::string(512, '\xff') : c.eeprom);
+    }
   }
 }
 

@@ -1,0 +1,96 @@
+#include "device/port_enumeration.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace murve_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A /dev and /sys as Linux has them for a PC's own UART, a ttyS node without one, an FTDI
+// adapter and an Arduino.
+void make_tree(const fs::path& root) {
+  const auto file = [&](const std::string& path, const std::string& text) {
+    fs::create_directories((root / path).parent_path());
+    write_file((root / path).string(), text);
+  };
+  const auto link = [&](const std::string& path, const std::string& target) {
+    fs::create_directories((root / path).parent_path());
+    fs::create_symlink(target, root / path);
+  };
+  for (const char* node : {"ttyS0", "ttyS1", "ttyUSB0", "ttyACM0"}) {
+    file(std::string("dev/") + node, "");
+  }
+  link("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1234-if00-port0", "../../ttyUSB0");
+  file("sys/class/tty/ttyS0/type", "4\n");
+  file("sys/class/tty/ttyS1/type", "0\n");
+  file("sys/devices/pnp0/00:04/x", "");
+  file("sys/bus/pnp/drivers/serial/x", "");
+  link("sys/devices/pnp0/00:04/driver", "../../../bus/pnp/drivers/serial");
+  link("sys/class/tty/ttyS0/device", "../../../devices/pnp0/00:04");
+  for (const auto& [name, values] :
+       std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>{
+           {"1-1",
+            {{"idVendor", "0403"},
+             {"idProduct", "6001"},
+             {"manufacturer", "FTDI"},
+             {"product", "FT232R USB UART"},
+             {"serial", "A1234"}}},
+           {"1-2", {{"idVendor", "2341"}, {"idProduct", "0043"}, {"product", "Arduino Uno"}}}}) {
+    for (const auto& [attribute, value] : values) {
+      file("sys/devices/usb1/" + name + "/" + attribute, value + "\n");
+    }
+    file("sys/devices/usb1/" + name + "/" + name + ":1.0/x", "");
+  }
+  link("sys/class/tty/ttyUSB0/device", "../../../devices/usb1/1-1/1-1:1.0");
+  link("sys/class/tty/ttyACM0/device", "../../../devices/usb1/1-2/1-2:1.0");
+}
+
+TEST(ListSerialPorts, ReadsDevAndSysfs) {
+  TempDir dir;
+  make_tree(dir.path());
+  const std::string usb = dir.file("dev/ttyUSB0");
+  const std::string ftdi = "FTDI FT232R USB UART, serial A1234, USB 0403:6001";
+  const std::string by_id = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1234-if00-port0";
+  struct Case {
+    const char* name;
+    bool com9_maps_the_adapter;       // MURVECOLOR_COM9 names /dev/ttyUSB0
+    std::vector<std::string> listed;  // "COM path description stable-path" a port
+  };
+  const std::vector<Case> cases = {
+      {"no variable: the UART as COM1, then the adapters",
+       false,
+       {"1 /dev/ttyS0 UART 16550A (serial) ", "0 /dev/ttyACM0 Arduino Uno, USB 2341:0043 ",
+        "0 /dev/ttyUSB0 " + ftdi + " " + by_id}},
+      {"an adapter that COM9 maps to is listed once, as COM9",
+       true,
+       {"1 /dev/ttyS0 UART 16550A (serial) ", "9 " + usb + " " + ftdi + " " + by_id,
+        "0 /dev/ttyACM0 Arduino Uno, USB 2341:0043 "}},
+  };
+  for (int number = 1; number <= 16; ++number) {
+    unsetenv(("MURVECOLOR_COM" + std::to_string(number)).c_str());
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.com9_maps_the_adapter) {
+      setenv("MURVECOLOR_COM9", usb.c_str(), 1);
+    }
+    std::vector<std::string> listed;
+    for (const murve::SerialPortEntry& port : murve::list_serial_ports(dir.path())) {
+      listed.push_back(std::to_string(port.com_number) + " " + port.path + " " + port.description +
+                       " " + port.stable_path);
+    }
+    EXPECT_EQ(listed, c.listed);
+  }
+  unsetenv("MURVECOLOR_COM9");
+}
+
+}  // namespace
+}  // namespace murve_test
