@@ -30,7 +30,8 @@ int lowercase_hex_value(char c) {
 bool read_reply_incomplete(const char* reply) {
   const char* data = find_data_marker(reply);
   if (data == nullptr) {
-    return true;
+    // A marker that ends in CR LF is there whole: the answer is malformed, not unfinished.
+    return std::strstr(reply, k_crlf_data_marker) == nullptr;
   }
   const DecodedReply decoded = decode_data_reply(data);
   return decoded.stop == DecodeStop::end_of_text && decoded.pair_count < k_read_block_size;

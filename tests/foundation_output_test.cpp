@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -19,8 +20,9 @@ struct OutputCase {
   const char* name;
   std::vector<std::string> arguments;
   std::vector<std::pair<std::string, std::string>> files;  // created in the working folder
-  std::string output_after_banner;
-  std::string error;  // the one line on standard error
+  std::string output_after_banner;                         // ending in "...": what it begins with
+  std::string error;                // the one line on standard error; "" none
+  bool answers_a_question = false;  // --help, --version: exit status 0 whatever else is there
 };
 
 TEST(FoundationOutput, RunsThatEndBeforeThePort) {
@@ -129,14 +131,22 @@ TEST(FoundationOutput, RunsThatEndBeforeThePort) {
         std::find(c.arguments.begin(), c.arguments.end(), "-verify") != c.arguments.end();
     std::vector<std::string> verify_arguments = c.arguments;
     verify_arguments.insert(verify_arguments.begin(), "-verify");
+    const int failed = usage_follows ? 2 : 1;
     for (const auto& [arguments, status] :
-         {std::pair{c.arguments, verdict_asked ? (usage_follows ? 2 : 1) : 0},
-          std::pair{verify_arguments, usage_follows ? 2 : 1}}) {
+         {std::pair{c.arguments, verdict_asked ? failed : 0},
+          std::pair{verify_arguments, c.answers_a_question ? 0 : failed}}) {
       const ProcessResult run = run_murvecolor(arguments, {}, dir.path());
       EXPECT_FALSE(run.timed_out) << c.name;
       EXPECT_EQ(run.exit_status, status) << c.name;
-      EXPECT_EQ(run.output, k_banner + c.output_after_banner) << c.name;
-      EXPECT_EQ(run.error_output, "murvecolor: " + c.error + "\n") << c.name;
+      const std::string& expected = c.output_after_banner;
+      if (expected.size() > 3 && expected.compare(expected.size() - 3, 3, "...") == 0) {
+        EXPECT_EQ(run.output.substr(0, std::strlen(k_banner) + expected.size() - 3),
+                  k_banner + expected.substr(0, expected.size() - 3))
+            << c.name;
+      } else {
+        EXPECT_EQ(run.output, k_banner + expected) << c.name;
+      }
+      EXPECT_EQ(run.error_output, c.error.empty() ? "" : "murvecolor: " + c.error + "\n") << c.name;
     }
   }
 }

@@ -274,6 +274,7 @@ TEST(ReadBack, RejectsMalformedRepliesWithoutWaitingForMore) {
     murve::ReadbackImage image{};
     read_back_over(link, image);
     EXPECT_TRUE(block_zero(image, 0));
+    EXPECT_EQ(link.now_ms, 7 * 10);  // the seven sleeps, and no wait for more of any reply
   }
 }
 

@@ -35,11 +35,10 @@ constexpr const char* k_windows_exe = "";
 #endif
 #ifdef MURVECOLOR_WINDOWS_ZIP
 constexpr const char* k_windows_zip = MURVECOLOR_WINDOWS_ZIP;
-constexpr const char* k_version = MURVECOLOR_VERSION;
 #else
 constexpr const char* k_windows_zip = "";
-constexpr const char* k_version = "";
 #endif
+constexpr const char* k_version = MURVECOLOR_VERSION;
 
 // Bounds on making the template prefix, on one run of the program and on stopping Wine, which
 // leave the test time to stop Wine before its own time is up.
