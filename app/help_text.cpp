@@ -18,9 +18,9 @@ constexpr const char* k_port_map =
 constexpr const char* k_manuals = "README-windows.txt, beside murvecolor.exe, tells more.\n";
 #else
 constexpr const char* k_port_map =
-    "Ports: -port PATH opens the device itself (/dev/ttyUSB0, or the name under\n"
+    "Ports: -port PATH opens the device itself (/dev/ttyUSB0, or its name under\n"
     "/dev/serial/by-id/, which stays the same in any USB socket). -com N opens the path in\n"
-    "the variable MURVECOLOR_COMN when it is set, and /dev/ttySN-1 otherwise (COM1 is\n"
+    "the variable MURVECOLOR_COM<N> when it is set, and /dev/ttyS<N-1> otherwise (COM1 is\n"
     "/dev/ttyS0). murvecolor -list probes every serial port for a MURVE Pro.\n";
 constexpr const char* k_manuals =
     "Manual pages: murvecolor(1), murvedump(1), murvesim(1) and murve_color.cfg(5).\n";
@@ -52,7 +52,8 @@ constexpr const char* k_exit_statuses =
     "what happened. With -verify or -check: 0 when the device holds the signature and every\n"
     "byte of the settings, 1 otherwise. With -list: 0 when a MURVE Pro answered, 1 when none\n"
     "did. A rejected command line gives 2 when one of those three is among the arguments.\n"
-    "Why something failed is said on standard error.\n";
+    "Why something failed is said on standard error.\n"
+    "\n";
 
 }  // namespace
 
