@@ -446,6 +446,33 @@ TEST(ReadBack, EachBlockSaysHowItWent) {
        backup,
        {"ok", "ok", "ok", "ok", "ok", "ok", "ok"},
        8 * murve::k_backup_quiet_ms + 7 * 20},
+      // Answers in pieces, as every adapter delivers them, are one answer each.
+      {"a backup whose prompt comes in two pieces 20 ms apart",
+       [](int, const std::string& r) {
+         return std::vector<ReplyPiece>{{0, r.substr(0, r.size() - 1)},
+                                        {20, r.substr(r.size() - 1)}};
+       },
+       backup, all_ok, 8 * murve::k_backup_quiet_ms + 7 * 40},
+      {"a backup of a line that brings a byte a millisecond",
+       [](int, const std::string& r) {
+         std::vector<ReplyPiece> pieces;
+         for (std::size_t i = 0; i < r.size(); ++i) {
+           pieces.push_back({static_cast<std::int64_t>(i), r.substr(i, 1)});
+         }
+         return pieces;
+       },
+       backup, all_ok, 8 * murve::k_backup_quiet_ms + 7 * 130},
+      {"a backup of a device answering twice, the second time a byte a millisecond",
+       [](int block, const std::string& r) {
+         std::vector<ReplyPiece> pieces = {{0, r}};
+         for (std::size_t i = 0; block == 2 && i < r.size(); ++i) {
+           pieces.push_back({static_cast<std::int64_t>(40 + i), r.substr(i, 1)});
+         }
+         return pieces;
+       },
+       backup,
+       {"ok", "ok", "step", "-", "-", "-", "-"},
+       3000},
       {"a backup of a device answering twice",
        answered_twice(3, 30),
        backup,
