@@ -140,12 +140,33 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
     EXPECT_EQ(eeprom[address], fill_byte ? '\0' : original[address]) << std::hex << address;
   }
 
-  // A backup that can't be written fails whole, with the step and the system's reason.
-  DumpRun nowhere(original, {}, {"-o", "/nonexistent/backup.cfg"});
-  EXPECT_EQ(nowhere.run.exit_status, 1);
-  EXPECT_EQ(nowhere.run.error_output,
-            "murvedump: cannot create a temporary file in /nonexistent: No such file or "
-            "directory; nothing written\n");
+  // A name that can't take the backup fails whole, with the step and the system's reason,
+  // before the device is read; a symbolic link is written through.
+  struct Output {
+    std::string name;  // "LINK": a symbolic link to backup.cfg beside it
+    std::string error;
+  };
+  for (const Output& output : std::vector<Output>{
+           {"/nonexistent/backup.cfg",
+            "cannot create a temporary file in /nonexistent: No such file or directory"},
+           {"/dev/null", "cannot write /dev/null: it is not a regular file (a device or a FIFO?)"},
+           {"/tmp", "cannot write /tmp: it is a folder"},
+           {"LINK", ""}}) {
+    SCOPED_TRACE(output.name);
+    TempDir dir;
+    const std::string name = output.name == "LINK" ? dir.file("link.cfg") : output.name;
+    std::filesystem::create_symlink("backup.cfg", dir.file("link.cfg"));
+    DumpRun dump(original, {}, {"-o", name});
+    EXPECT_EQ(dump.run.exit_status, output.error.empty() ? 0 : 1);
+    if (!output.error.empty()) {
+      EXPECT_EQ(dump.run.error_output, "murvedump: " + output.error + "; nothing written\n");
+      EXPECT_EQ(dump.device->received(), "");
+    } else {
+      EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.cfg")));
+      EXPECT_EQ(read_file(dir.file("backup.cfg")).substr(backup.find('\n')),
+                backup.substr(backup.find('\n')));
+    }
+  }
 
   // The same backup on standard output, but for the time in its first line.
   DumpRun to_stdout(original, {}, {});
