@@ -1,6 +1,7 @@
 // Command lines made of the input's NUL-separated pieces. A command line is accepted only with a
-// port of 1-16 and a settings file named; otherwise it names why, with the first argument in an
-// option's place that is no option. Parsing prints nothing.
+// port (-com 1-16, or -port naming one) and a settings file named, or with -list; otherwise it
+// names why, with the first argument in an option's place that is no option, or the rate -baud
+// does not take. Parsing prints nothing.
 
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "device/serial_link.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -51,43 +53,84 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The same arguments walked through by hand.
   murve::RunOptions expected;
-  std::string unknown_option;
+  std::string rejected_argument;
   const std::string* waiting_for = nullptr;
-  bool error = false;
+  bool unknown = false;
+  bool bad_rate = false;
+  bool port_named = false;
+  bool info = false;
+  bool verdict_asked = false;
+  for (const std::string& argument : arguments) {
+    verdict_asked = verdict_asked || argument == "-verify" || argument == "-check" ||
+                    argument == "-list";
+  }
   for (const std::string& argument : arguments) {
     if (waiting_for == nullptr) {
-      if (argument == "-com" || argument == "-config") {
+      if (argument == "-com" || argument == "-config" || argument == "-port" ||
+          argument == "-baud") {
         waiting_for = &argument;
-        continue;
-      }
-      if (argument == "-verify") {
+      } else if (argument == "-verify") {
         expected.verify = true;
-        continue;
+      } else if (argument == "-check" || argument == "-list") {
+        if (expected.mode != murve::RunMode::list) {
+          expected.mode = argument == "-list" ? murve::RunMode::list : murve::RunMode::check;
+        }
+      } else if (argument == "--help" || argument == "--version") {
+        info = true;
+        break;
+      } else {
+        rejected_argument = argument;
+        unknown = true;
+        break;
       }
-      unknown_option = argument;
-      error = true;
-      break;
+      continue;
     }
     if (*waiting_for == "-com") {
       expected.port_number = library_decimal(argument);
+      port_named = false;
+    } else if (*waiting_for == "-port") {
+      expected.port_name = argument;
+      port_named = true;
+    } else if (*waiting_for == "-baud") {
+      const bool digits = !argument.empty() && argument.size() <= 9 &&
+                          argument.find_first_not_of("0123456789") == std::string::npos;
+      expected.baud = digits ? static_cast<unsigned>(std::stoul(argument)) : 0;
+      if (!digits || !murve::is_supported_baud_rate(expected.baud)) {
+        rejected_argument = argument;
+        bad_rate = true;
+        break;
+      }
     } else {
       expected.settings_path = argument;
     }
     waiting_for = nullptr;
   }
-  const bool expected_accepted = !error && waiting_for == nullptr && expected.port_number >= 1 &&
-                                 expected.port_number <= 16 && !expected.settings_path.empty();
+  const bool port_ok = port_named ? !expected.port_name.empty()
+                                  : expected.port_number >= 1 && expected.port_number <= 16;
+  const bool expected_accepted =
+      !info && !unknown && !bad_rate && waiting_for == nullptr &&
+      (expected.mode == murve::RunMode::list || (port_ok && !expected.settings_path.empty()));
 
+  FUZZ_CHECK(parsed.verdict_asked == verdict_asked);
+  FUZZ_CHECK((parsed.info != murve::InfoRequest::none) == info);
   FUZZ_CHECK(parsed.options.has_value() == expected_accepted);
-  FUZZ_CHECK((parsed.problem == murve::CommandLineProblem::none) == expected_accepted);
-  FUZZ_CHECK((parsed.problem == murve::CommandLineProblem::unknown_option) == error);
-  if (error) {
-    FUZZ_CHECK(parsed.argument == unknown_option);
+  FUZZ_CHECK((parsed.problem == murve::CommandLineProblem::none) == (expected_accepted || info));
+  FUZZ_CHECK((parsed.problem == murve::CommandLineProblem::unknown_option) == unknown);
+  FUZZ_CHECK((parsed.problem == murve::CommandLineProblem::baud_unsupported) == bad_rate);
+  if (unknown || bad_rate) {
+    FUZZ_CHECK(parsed.argument == rejected_argument);
   }
   if (parsed.options) {
-    FUZZ_CHECK(parsed.options->port_number == expected.port_number);
-    FUZZ_CHECK(parsed.options->settings_path == expected.settings_path);
+    FUZZ_CHECK(parsed.options->mode == expected.mode);
     FUZZ_CHECK(parsed.options->verify == expected.verify);
+    FUZZ_CHECK(parsed.options->baud == expected.baud);
+    if (expected.mode != murve::RunMode::list) {
+      FUZZ_CHECK(parsed.options->settings_path == expected.settings_path);
+      FUZZ_CHECK(parsed.options->port_name == (port_named ? expected.port_name : ""));
+      if (!port_named) {
+        FUZZ_CHECK(parsed.options->port_number == expected.port_number);
+      }
+    }
   }
   return 0;
 }
