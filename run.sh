@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds murvecolor and murvesim, then writes the example settings (or the file given) into a
-# MURVE Pro: the device that MURVECOLOR_COM5 names, or else a simulated one started for the run.
+# MURVE Pro, with -verify: the device that MURVECOLOR_COM5 names, or else a simulated one started
+# for the run. The exit status is murvecolor's: 0 when the device holds what was written.
 set -euo pipefail
 cd "$(dirname "$0")"
 settings=${1:-examples/murve_color.cfg}
@@ -10,7 +11,7 @@ cmake -S . -B build-run -G Ninja -DMURVECOLOR_BUILD_TESTS=OFF >/dev/null
 cmake --build build-run >/dev/null
 
 if [ -n "${MURVECOLOR_COM5:-}" ]; then
-  exec build-run/murvecolor -com 5 -config "$settings"
+  exec build-run/murvecolor -com 5 -config "$settings" -verify
 fi
 
 work=$(mktemp -d)
@@ -27,4 +28,5 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 echo "# simulated MURVE Pro: $(cat "$work/murvesim.out")"
-MURVECOLOR_COM5="$work/murve-com5" build-run/murvecolor -com 5 -config "$settings"
+echo "# build-run/murvecolor -com 5 -config $settings -verify"
+MURVECOLOR_COM5="$work/murve-com5" build-run/murvecolor -com 5 -config "$settings" -verify

@@ -49,6 +49,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends: computed by dpkg-shlibdeps from the shared libraries the programs link.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# What loads the completions in share/bash-completion/completions.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # /usr/share/doc/murvecolor/copyright: LICENSE in Debian's machine-readable format, its notice as
