@@ -123,12 +123,25 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path, FileSync sync) : syn
   std::string name = ".";
   name += target.filename().string();
   name += ".XXXXXX";
-  temporary_ = (fs::path(folder_) / name).string();
+  pattern_ = (fs::path(folder_) / name).string();
+  if (!make_temporary()) {
+    prepared_ = {"create a temporary file in " + folder_, std::strerror(errno)};
+    return;
+  }
+  close(fd_);
+  fd_ = -1;
+  std::remove(temporary_.c_str());
+  temporary_.clear();
+}
+
+bool AtomicFileWriter::make_temporary() {
+  temporary_ = pattern_;
   fd_ = mkstemp(temporary_.data());
   if (fd_ < 0) {
-    prepared_ = {"create a temporary file in " + folder_, std::strerror(errno)};
     temporary_.clear();
+    return false;
   }
+  return true;
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
@@ -141,8 +154,11 @@ AtomicFileWriter::~AtomicFileWriter() {
 }
 
 FileWriteError AtomicFileWriter::commit(std::string_view bytes) {
-  if (prepared_.failed() || fd_ < 0) {
-    return prepared_.failed() ? prepared_ : FileWriteError{"write " + path_, "already written"};
+  if (prepared_.failed()) {
+    return prepared_;
+  }
+  if (!make_temporary()) {
+    return {"create a temporary file in " + folder_, std::strerror(errno)};
   }
   const char* step = nullptr;
   if (set_new_file_mode(fd_) != 0) {

@@ -28,8 +28,9 @@ enum class FileSync {
 };
 
 // A file replaced whole or not at all: the new contents go to a temporary file beside it, which
-// is synced and renamed over it. The temporary file is made first, so that a name that can't be
-// written is known before anything else is done; it is removed again unless commit() renamed it.
+// is synced and renamed over it. A temporary file is made and removed at once when the writer
+// is made, so that a name that can't be written is known before anything else is done, and a
+// signal in between leaves nothing behind.
 class AtomicFileWriter {
  public:
   // A symbolic link is written through: the file it names is replaced, beside it. Anything that
@@ -47,8 +48,11 @@ class AtomicFileWriter {
   FileWriteError commit(std::string_view bytes);
 
  private:
-  std::string path_;    // the file to be replaced, after symbolic links
-  std::string folder_;  // where it is, and the temporary file with it
+  bool make_temporary();
+
+  std::string path_;     // the file to be replaced, after symbolic links
+  std::string folder_;   // where it is, and the temporary file with it
+  std::string pattern_;  // the temporary file's name, for mkstemp
   std::string temporary_;
   int fd_ = -1;
   FileSync sync_;
