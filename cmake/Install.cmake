@@ -22,7 +22,11 @@ else()
   install(FILES examples/murve_color.cfg DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
   # Loaded by bash-completion when the command's name is first completed.
-  install(FILES completion/murvecolor completion/murvedump
+  set(murvecolor_completions completion/murvecolor completion/murvedump)
+  if(TARGET murvesim)
+    list(APPEND murvecolor_completions completion/murvesim)
+  endif()
+  install(FILES ${murvecolor_completions}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endif()
 

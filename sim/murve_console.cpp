@@ -123,6 +123,7 @@ std::string MurveConsole::handle_line(std::string_view line) {
     return reply("\n", quirks_.wake_size);
   }
   if (words.size() == 1 && words[0] == "h") {
+    ++helps_answered_;
     return reply(help_banner(quirks_.banner_names_murve) + filler(quirks_.flood_bytes),
                  quirks_.reply_size);
   }

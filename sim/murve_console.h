@@ -45,6 +45,9 @@ class MurveConsole {
   // Write commands that stored bytes so far.
   std::size_t writes_stored() const { return writes_stored_; }
 
+  // h commands answered so far.
+  std::size_t helps_answered() const { return helps_answered_; }
+
   // The reply to the last read command answered, or to "eepromex read 80" before any, as the
   // EEPROM now is: what a console that answers twice sends the second time.
   std::string repeated_read_reply() const;
@@ -65,6 +68,7 @@ class MurveConsole {
   bool last_was_cr_ = false;
   std::size_t commands_handled_ = 0;
   std::size_t writes_stored_ = 0;
+  std::size_t helps_answered_ = 0;
   unsigned last_read_address_ = 0x80;
 };
 

@@ -1,9 +1,13 @@
-// murvesim: a simulated MURVE Pro console on a pseudo-terminal, for running murvecolor without
-// the device. Its slave side is reached through a symbolic link that the user names.
+// murvesim: a simulated MURVE Pro console, for running murvecolor without the device. It serves
+// a pseudo-terminal, whose slave side is reached through a symbolic link that the user names, or
+// a Unix socket that a virtual machine's serial port listens on; by default at the pace of a
+// real line seen through a USB serial adapter.
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,13 +19,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <limits>
 #include <optional>
 #include <string>
-#include <thread>
+#include <utility>
 
 #include "device/unique_fd.h"
 #include "settings/files.h"
 #include "sim/murve_console.h"
+#include "sim/paced_line.h"
 
 // The version is set once, by project() in CMakeLists.txt.
 #ifndef MURVECOLOR_VERSION
@@ -30,20 +38,57 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using murvesim::Clock;
+using std::chrono::milliseconds;
 
 constexpr int k_poll_interval_ms = 200;
-constexpr int k_bits_per_byte = 10;  // start bit, eight data bits, stop bit
+constexpr long k_default_baud = 115200;
+// An FTDI adapter's packet of 64 bytes carries two status bytes and 62 of the line's.
+constexpr std::size_t k_adapter_chunk_bytes = 62;
+constexpr long k_default_latency_ms = 16;
+constexpr auto k_connect_patience = std::chrono::seconds(5);
+constexpr int k_connect_retry_ms = 50;
+constexpr Clock::time_point k_never = Clock::time_point::max();
+
+// The rates a host can set on the terminal side, as termios names them.
+struct LineRate {
+  long baud;
+  speed_t speed;
+};
+constexpr LineRate k_line_rates[] = {
+    {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
+    {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400},
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+};
+
+std::optional<speed_t> speed_of(long baud) {
+  for (const LineRate& rate : k_line_rates) {
+    if (rate.baud == baud) {
+      return rate.speed;
+    }
+  }
+  return std::nullopt;
+}
 
 struct SimOptions {
   std::string link_path;
+  std::string connect_path;
   int com_number = 5;
   std::string eeprom_path;
   std::string log_path;
   bool silent = false;
   int delay_ms = 0;
   int split_ms = -1;
-  long baud = 0;
+  long baud = 0;  // 0: not given
+  long latency_ms = k_default_latency_ms;
+  bool instant = false;
+  long expect_baud = 0;  // 0: any rate
   long hangup_after = -1;
   long stall_after = -1;
   long stall_for_ms = -1;  // -1: for good
@@ -60,16 +105,25 @@ void request_stop(int) {
 
 constexpr const char* k_usage =
     "usage: murvesim --link PATH [options]\n"
+    "       murvesim --connect PATH [options]\n"
     "       murvesim --help | --version\n"
-    "  --link PATH        make PATH a symbolic link to the simulated port\n"
+    "  --link PATH        make PATH a symbolic link to the simulated port, a pseudo-terminal\n"
+    "  --connect PATH     serve the Unix socket at PATH instead (a virtual machine's serial\n"
+    "                     port); exit when its other end closes\n"
     "  --com N            the COM number to suggest in the command line printed (default 5)\n"
     "  --eeprom FILE      load the 512-byte EEPROM from FILE (erased to ff when it is absent)\n"
     "                     and save it there after every write\n"
     "  --log FILE         append every byte received to FILE\n"
+    "  --baud N           the line's rate, both ways, ten bits a byte (default 115200)\n"
+    "  --latency MS       the USB adapter's latency timer: what came off the line goes to the\n"
+    "                     host in chunks of 62 bytes, or MS milliseconds after their first\n"
+    "                     (default 16)\n"
+    "  --instant          no line: handle input as read and write answers whole at once, or\n"
+    "                     with --baud a byte at a time at that pace\n"
+    "  --expect-baud N    answer h with garbage unless the port is set to N baud (--link only)\n"
     "  --silent           never answer\n"
     "  --delay MS         wait MS milliseconds before each answer\n"
     "  --split MS         send each answer in two halves, MS milliseconds apart\n"
-    "  --baud N           send answers at the pace of a line of N baud (8N1)\n"
     "  --crlf             end answer lines with CR LF\n"
     "  --upper-hex        answer reads in upper-case hex\n"
     "  --no-murve         leave \"MURVE\" out of the help banner\n"
@@ -136,6 +190,8 @@ std::optional<SimOptions> parse_options(int argc, char** argv) {
     }
     if (option == "--link" && has_value) {
       options.link_path = argv[++i];
+    } else if (option == "--connect" && has_value) {
+      options.connect_path = argv[++i];
     } else if (option == "--log" && has_value) {
       options.log_path = argv[++i];
     } else if (option == "--eeprom" && has_value) {
@@ -148,6 +204,12 @@ std::optional<SimOptions> parse_options(int argc, char** argv) {
       options.split_ms = static_cast<int>(value);
     } else if (option == "--baud" && take_number(value) && value > 0) {
       options.baud = value;
+    } else if (option == "--latency" && take_number(value)) {
+      options.latency_ms = value;
+    } else if (option == "--instant") {
+      options.instant = true;
+    } else if (option == "--expect-baud" && take_number(value) && speed_of(value)) {
+      options.expect_baud = value;
     } else if (option == "--flood" && take_number(value)) {
       options.quirks.flood_bytes = static_cast<std::size_t>(value);
     } else if (option == "--reply-size" && take_number(value)) {
@@ -188,7 +250,9 @@ std::optional<SimOptions> parse_options(int argc, char** argv) {
       return std::nullopt;
     }
   }
-  if (options.link_path.empty()) {
+  // A socket has no line rate to look at.
+  if (options.link_path.empty() == options.connect_path.empty() ||
+      (options.expect_baud != 0 && !options.connect_path.empty())) {
     std::fprintf(stderr, "%s", k_usage);
     return std::nullopt;
   }
@@ -212,87 +276,317 @@ void save_eeprom(const std::string& path, const murvesim::Eeprom& eeprom) {
       murve::FileSync::none);
 }
 
-class Line {
+// The symbolic link to the simulated port; removed when murvesim ends.
+class PortLink {
  public:
-  Line(int master_fd, const SimOptions& options) : master_fd_(master_fd), options_(options) {}
-
-  // Takes the time one byte spends on a slow line. Only answers are paced: the tool waits for
-  // its own bytes to leave the port, which a pty can't make it do.
-  void pace_byte() {
-    if (options_.baud <= 0) {
-      return;
+  PortLink() = default;
+  PortLink(const PortLink&) = delete;
+  PortLink& operator=(const PortLink&) = delete;
+  ~PortLink() {
+    if (!path_.empty()) {
+      unlink(path_.c_str());
     }
-    const auto byte_time = std::chrono::microseconds(1000000L * k_bits_per_byte / options_.baud);
-    next_byte_at_ = std::max(next_byte_at_, Clock::now()) + byte_time;
-    std::this_thread::sleep_until(next_byte_at_);
   }
 
-  void deliver(const std::string& answer) {
-    if (options_.silent || answer.empty()) {
-      return;
+  // Makes `path` a link to `target`, replacing a symbolic link there but no other file.
+  bool make(const std::string& path, const std::string& target) {
+    struct stat existing {};
+    if (lstat(path.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode)) {
+      unlink(path.c_str());
     }
-    if (options_.delay_ms > 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(options_.delay_ms));
+    if (symlink(target.c_str(), path.c_str()) != 0) {
+      return false;
     }
-    if (options_.baud > 0) {
-      for (char byte : answer) {
-        pace_byte();
-        write_all(&byte, 1);
+    path_ = path;
+    return true;
+  }
+
+ private:
+  std::string path_;
+};
+
+// A pseudo-terminal with its slave side held open, so that the master never reads a hang-up
+// between clients.
+struct Pty {
+  murve::UniqueFd master;
+  murve::UniqueFd slave;
+  std::string slave_path;
+};
+
+std::optional<Pty> open_pty() {
+  Pty pty;
+  pty.master = murve::UniqueFd(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  const char* slave_name = nullptr;
+  if (!pty.master || grantpt(pty.master.get()) != 0 || unlockpt(pty.master.get()) != 0 ||
+      (slave_name = ptsname(pty.master.get())) == nullptr) {
+    std::perror("murvesim: pseudo-terminal");
+    return std::nullopt;
+  }
+  pty.slave_path = slave_name;
+  pty.slave = murve::UniqueFd(open(pty.slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  termios raw{};
+  if (!pty.slave || tcgetattr(pty.slave.get(), &raw) != 0) {
+    std::perror("murvesim: pseudo-terminal slave");
+    return std::nullopt;
+  }
+  // A real line carries bytes unchanged, and a serial port comes up at 9600 baud; the host sets
+  // its own mode when it opens the port.
+  cfmakeraw(&raw);
+  if (cfsetispeed(&raw, B9600) != 0 || cfsetospeed(&raw, B9600) != 0 ||
+      tcsetattr(pty.slave.get(), TCSANOW, &raw) != 0) {
+    std::perror("murvesim: pseudo-terminal slave");
+    return std::nullopt;
+  }
+  return pty;
+}
+
+// Connects to the Unix socket listening at `path`, trying again while there is none yet, for
+// k_connect_patience at most. Sets errno when it gives up.
+murve::UniqueFd connect_socket(const std::string& path) {
+  sockaddr_un address{};
+  if (path.size() >= sizeof address.sun_path) {
+    errno = ENAMETOOLONG;
+    return {};
+  }
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const auto give_up = Clock::now() + k_connect_patience;
+  for (;;) {
+    murve::UniqueFd socket_fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!socket_fd || connect(socket_fd.get(), reinterpret_cast<const sockaddr*>(&address),
+                              sizeof address) == 0) {
+      return socket_fd;
+    }
+    const int error = errno;
+    const bool not_yet = error == ENOENT || error == ECONNREFUSED || error == EINTR;
+    if (!not_yet || Clock::now() >= give_up || g_stop_requested != 0) {
+      errno = error;
+      return {};
+    }
+    poll(nullptr, 0, k_connect_retry_ms);
+  }
+}
+
+// An answer waiting for its turn on the line.
+struct Answer {
+  std::optional<Clock::time_point> due;  // none yet: `gap` after the answer before has gone out
+  std::string bytes;
+  Clock::duration gap{};
+};
+
+// The shape of the line murvesim serves: paced and chunked, or none at all with --instant.
+murvesim::UsbAdapter host_side(const SimOptions& options) {
+  if (options.instant) {
+    const bool paced = options.baud > 0;
+    return murvesim::UsbAdapter(paced ? murvesim::byte_time(options.baud) : Clock::duration::zero(),
+                                paced ? 1 : std::numeric_limits<std::size_t>::max(),
+                                Clock::duration::zero());
+  }
+  return murvesim::UsbAdapter(murvesim::byte_time(options.baud > 0 ? options.baud : k_default_baud),
+                              k_adapter_chunk_bytes, milliseconds(options.latency_ms));
+}
+
+Clock::duration device_side(const SimOptions& options) {
+  if (options.instant) {
+    return Clock::duration::zero();
+  }
+  return murvesim::byte_time(options.baud > 0 ? options.baud : k_default_baud);
+}
+
+bool past(long commands, std::size_t handled) {
+  return commands >= 0 && handled > static_cast<std::size_t>(commands);
+}
+
+// The console served over one descriptor, on the line's schedule: what the host writes travels
+// to the console, and what it answers travels back, each at the line's pace.
+class Server {
+ public:
+  Server(const SimOptions& options, murvesim::MurveConsole& console, int fd, std::FILE* log,
+         std::function<bool()> heard_at_its_rate)
+      : options_(options),
+        console_(console),
+        fd_(fd),
+        log_(log),
+        heard_at_its_rate_(std::move(heard_at_its_rate)),
+        incoming_(device_side(options)),
+        outgoing_(host_side(options)) {}
+
+  // Serves until a stop request, a hang-up or the end of the line.
+  void run() {
+    while (g_stop_requested == 0 && !ended_) {
+      const Clock::time_point now = Clock::now();
+      catch_up(now);
+      if (log_ != nullptr) {
+        std::fflush(log_);
       }
-    } else if (options_.split_ms >= 0 && answer.size() > 1) {
-      const std::size_t half = answer.size() / 2;
-      write_all(answer.data(), half);
-      std::this_thread::sleep_for(std::chrono::milliseconds(options_.split_ms));
-      write_all(answer.data() + half, answer.size() - half);
-    } else {
-      write_all(answer.data(), answer.size());
+      write_delivered();
+      if (ended_) {
+        break;
+      }
+      const bool reading = now >= blocked_until_;
+      pollfd ready{fd_, 0, 0};
+      ready.events = static_cast<short>((reading ? POLLIN : 0) |
+                                        (outgoing_.delivered().empty() ? 0 : POLLOUT));
+      if (poll(&ready, 1, timeout_ms(now)) <= 0) {
+        continue;
+      }
+      if ((ready.revents & POLLIN) != 0) {
+        read_input();
+      } else if ((ready.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        ended_ = true;
+      }
     }
   }
 
  private:
-  void write_all(const char* data, std::size_t length) {
-    while (length > 0 && g_stop_requested == 0) {
-      const ssize_t written = write(master_fd_, data, length);
+  std::optional<Clock::time_point> answer_due() const {
+    if (answers_.empty() || !answers_.front().due) {
+      return std::nullopt;
+    }
+    return std::max(*answers_.front().due, blocked_until_);
+  }
+
+  std::optional<Clock::time_point> arrival_due() const {
+    if (incoming_.empty()) {
+      return std::nullopt;
+    }
+    return std::max(incoming_.arrival(), blocked_until_);
+  }
+
+  std::optional<Clock::time_point> late_due() const { return late_ ? late_->due : std::nullopt; }
+
+  // Everything due by `now`, in the order it falls due.
+  void catch_up(Clock::time_point now) {
+    while (!ended_) {
+      const std::optional<Clock::time_point> answer = answer_due();
+      const std::optional<Clock::time_point> late = late_due();
+      const std::optional<Clock::time_point> arrival = arrival_due();
+      const Clock::time_point next =
+          std::min({answer.value_or(k_never), late.value_or(k_never), arrival.value_or(k_never)});
+      if (next > now) {
+        break;
+      }
+      if (answer == next) {
+        send_answer(next);
+      } else if (late == next) {
+        queue_answer(next, std::move(late_->bytes));
+        late_.reset();
+      } else {
+        handle_arrival(next);
+      }
+    }
+    outgoing_.advance(now);
+  }
+
+  int timeout_ms(Clock::time_point now) const {
+    Clock::time_point next =
+        std::min({answer_due().value_or(k_never), late_due().value_or(k_never),
+                  arrival_due().value_or(k_never), outgoing_.next_chunk().value_or(k_never)});
+    if (blocked_until_ > now) {
+      next = std::min(next, blocked_until_);  // to read again
+    }
+    const auto left = std::chrono::ceil<milliseconds>(next - now);
+    return static_cast<int>(std::clamp<long long>(left.count(), 0, k_poll_interval_ms));
+  }
+
+  void read_input() {
+    std::array<char, 4096> received{};
+    const ssize_t got = read(fd_, received.data(), received.size());
+    if (got > 0) {
+      incoming_.send(Clock::now(),
+                     std::string_view(received.data(), static_cast<std::size_t>(got)));
+    } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+      ended_ = true;
+    }
+  }
+
+  void write_delivered() {
+    std::string& waiting = outgoing_.delivered();
+    while (!waiting.empty()) {
+      const ssize_t written = write(fd_, waiting.data(), waiting.size());
       if (written > 0) {
-        data += written;
-        length -= static_cast<std::size_t>(written);
-      } else if (written < 0 && errno != EINTR && errno != EAGAIN) {
+        waiting.erase(0, static_cast<std::size_t>(written));
+      } else if (written < 0 && (errno == EAGAIN || errno == EINTR)) {
         return;
-      } else if (written < 0 && errno == EAGAIN) {
-        pollfd ready{master_fd_, POLLOUT, 0};
-        poll(&ready, 1, k_poll_interval_ms);
+      } else {
+        ended_ = true;  // the other end is gone
+        return;
       }
     }
   }
 
-  int master_fd_;
+  // The console takes a byte that has arrived at `at`.
+  void handle_arrival(Clock::time_point at) {
+    const char byte = incoming_.take();
+    if (log_ != nullptr) {
+      std::fputc(static_cast<unsigned char>(byte), log_);
+    }
+    const std::size_t helps_before = console_.helps_answered();
+    std::string answer = console_.receive(byte);
+    const std::size_t handled = console_.commands_handled();
+    if (past(options_.hangup_after, handled)) {
+      ended_ = true;
+      return;
+    }
+    if (!stalled_ && past(options_.stall_after, handled)) {
+      stalled_ = true;
+      blocked_until_ =
+          options_.stall_for_ms < 0 ? k_never : at + milliseconds(options_.stall_for_ms);
+    }
+    if (!options_.eeprom_path.empty() && console_.writes_stored() != writes_saved_) {
+      save_eeprom(options_.eeprom_path, console_.eeprom());
+      writes_saved_ = console_.writes_stored();
+    }
+    // A device heard at another rate than its own: what the host reads back is noise.
+    if (console_.helps_answered() != helps_before && heard_at_its_rate_ && !heard_at_its_rate_()) {
+      for (char& sent : answer) {
+        sent = static_cast<char>(static_cast<unsigned char>(sent) | 0x80);
+      }
+    }
+    queue_answer(at, std::move(answer));
+    if (!answered_twice_ && past(options_.twice_after, handled)) {
+      answered_twice_ = true;
+      late_ = Answer{at + milliseconds(options_.twice_gap_ms), console_.repeated_read_reply()};
+    }
+  }
+
+  void queue_answer(Clock::time_point at, std::string bytes) {
+    if (options_.silent || bytes.empty()) {
+      return;
+    }
+    const Clock::time_point due = at + milliseconds(options_.delay_ms);
+    if (options_.split_ms >= 0 && bytes.size() > 1) {
+      const std::size_t half = bytes.size() / 2;
+      answers_.push_back(Answer{due, bytes.substr(0, half)});
+      answers_.push_back(Answer{std::nullopt, bytes.substr(half), milliseconds(options_.split_ms)});
+    } else {
+      answers_.push_back(Answer{due, std::move(bytes)});
+    }
+  }
+
+  void send_answer(Clock::time_point at) {
+    outgoing_.send(at, answers_.front().bytes);
+    answers_.pop_front();
+    if (!answers_.empty() && !answers_.front().due) {
+      answers_.front().due = outgoing_.line_free_at() + answers_.front().gap;
+    }
+  }
+
   const SimOptions& options_;
-  Clock::time_point next_byte_at_ = Clock::now();
+  murvesim::MurveConsole& console_;
+  int fd_;
+  std::FILE* log_;
+  std::function<bool()> heard_at_its_rate_;  // empty: at any rate
+  murvesim::Wire incoming_;
+  murvesim::UsbAdapter outgoing_;
+  std::deque<Answer> answers_;
+  std::optional<Answer> late_;
+  Clock::time_point blocked_until_{};  // stalled until then: neither reads nor answers
+  std::size_t writes_saved_ = 0;
+  bool stalled_ = false;
+  bool answered_twice_ = false;
+  bool ended_ = false;
 };
-
-// Neither reads nor answers for `milliseconds` (for good when negative), but still stops on
-// request.
-void stall(long milliseconds) {
-  const auto until = Clock::now() + std::chrono::milliseconds(milliseconds);
-  while (g_stop_requested == 0 && (milliseconds < 0 || Clock::now() < until)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
-
-// An answer sent on its own schedule while the loop goes on serving.
-struct LateAnswer {
-  Clock::time_point due;
-  std::string bytes;
-};
-
-// How long poll may wait: until the next look at the stop request, or until `late` is due.
-int poll_timeout_ms(const std::optional<LateAnswer>& late) {
-  if (!late) {
-    return k_poll_interval_ms;
-  }
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(late->due - Clock::now());
-  return static_cast<int>(std::clamp<long long>(left.count(), 0, k_poll_interval_ms));
-}
 
 int serve(const SimOptions& options) {
   murvesim::MurveConsole console(options.quirks);
@@ -304,7 +598,7 @@ int serve(const SimOptions& options) {
   // Set before the link exists, so that a stop request from then on removes it again.
   struct sigaction stop {};
   stop.sa_handler = request_stop;
-  sigemptyset(&stop.sa_mask);  // no SA_RESTART: a blocked write returns to see the request
+  sigemptyset(&stop.sa_mask);  // no SA_RESTART: a blocked wait returns to see the request
   for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     if (sigaction(signal_number, &stop, nullptr) != 0) {
       std::fprintf(stderr, "murvesim: cannot handle signal %d: %s\n", signal_number,
@@ -312,99 +606,52 @@ int serve(const SimOptions& options) {
       return 1;
     }
   }
+  // A socket whose other end has gone fails the write instead.
+  std::signal(SIGPIPE, SIG_IGN);
 
-  const murve::UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-  const char* slave_name = nullptr;
-  if (!master || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0 ||
-      (slave_name = ptsname(master.get())) == nullptr) {
-    std::perror("murvesim: pseudo-terminal");
-    return 1;
+  std::optional<Pty> pty;
+  PortLink link;  // goes before the pty: then closing the master hangs up whoever has the slave
+  murve::UniqueFd socket_fd;
+  std::function<bool()> heard_at_its_rate;
+  if (options.connect_path.empty()) {
+    pty = open_pty();
+    if (!pty) {
+      return 1;
+    }
+    if (!link.make(options.link_path, pty->slave_path)) {
+      std::fprintf(stderr, "murvesim: cannot link %s: %s\n", options.link_path.c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+    if (options.expect_baud != 0) {
+      // On Linux the master reads the slave's settings, as the host left them.
+      heard_at_its_rate = [master = pty->master.get(), speed = *speed_of(options.expect_baud)] {
+        termios now{};
+        return tcgetattr(master, &now) == 0 && cfgetospeed(&now) == speed;
+      };
+    }
+    std::printf("MURVECOLOR_COM%d=%s murvecolor -com %d\n", options.com_number,
+                options.link_path.c_str(), options.com_number);
+  } else {
+    socket_fd = connect_socket(options.connect_path);
+    if (!socket_fd) {
+      if (g_stop_requested != 0) {
+        return 0;
+      }
+      std::fprintf(stderr, "murvesim: cannot connect to %s: %s\n", options.connect_path.c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+    std::printf("connected to %s\n", options.connect_path.c_str());
   }
-  const std::string slave_path = slave_name;
-  // Held open while murvesim runs, so that the master never reads a hang-up between clients.
-  const murve::UniqueFd slave(open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
-  termios raw{};
-  if (!slave || tcgetattr(slave.get(), &raw) != 0) {
-    std::perror("murvesim: pseudo-terminal slave");
-    return 1;
-  }
-  // A real line carries bytes unchanged; the host side sets its own mode when it opens the port.
-  cfmakeraw(&raw);
-  if (tcsetattr(slave.get(), TCSANOW, &raw) != 0) {
-    std::perror("murvesim: pseudo-terminal slave");
-    return 1;
-  }
-
-  struct stat existing {};
-  if (lstat(options.link_path.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode)) {
-    unlink(options.link_path.c_str());
-  }
-  if (symlink(slave_path.c_str(), options.link_path.c_str()) != 0) {
-    std::fprintf(stderr, "murvesim: cannot link %s: %s\n", options.link_path.c_str(),
-                 std::strerror(errno));
-    return 1;
-  }
-  std::printf("MURVECOLOR_COM%d=%s murvecolor -com %d\n", options.com_number,
-              options.link_path.c_str(), options.com_number);
   std::fflush(stdout);
+  const int served_fd = pty ? pty->master.get() : socket_fd.get();
+  // Writes that would wait leave the bytes queued, so the loop goes on serving.
+  fcntl(served_fd, F_SETFL, fcntl(served_fd, F_GETFL) | O_NONBLOCK);
 
   const murve::UniqueFile log(
       options.log_path.empty() ? nullptr : std::fopen(options.log_path.c_str(), "ab"));
-  const int master_fd = master.get();
-  Line line(master_fd, options);
-  std::size_t writes_saved = 0;
-  bool hung_up = false;
-  bool stalled = false;
-  bool answered_twice = false;
-  std::optional<LateAnswer> late;
-  std::array<char, 4096> received{};
-  while (g_stop_requested == 0 && !hung_up) {
-    if (late && Clock::now() >= late->due) {
-      line.deliver(late->bytes);
-      late.reset();
-    }
-    pollfd ready{master_fd, POLLIN, 0};
-    if (poll(&ready, 1, poll_timeout_ms(late)) <= 0) {
-      continue;
-    }
-    const ssize_t got = read(master_fd, received.data(), received.size());
-    if (got <= 0) {
-      if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
-        continue;
-      }
-      break;
-    }
-    if (log) {
-      std::fwrite(received.data(), 1, static_cast<std::size_t>(got), log.get());
-      std::fflush(log.get());
-    }
-    for (ssize_t i = 0; i < got && !hung_up; ++i) {
-      const std::string answer = console.receive(received[static_cast<std::size_t>(i)]);
-      if (options.hangup_after >= 0 &&
-          console.commands_handled() > static_cast<std::size_t>(options.hangup_after)) {
-        hung_up = true;
-        break;
-      }
-      if (options.stall_after >= 0 && !stalled &&
-          console.commands_handled() > static_cast<std::size_t>(options.stall_after)) {
-        stalled = true;
-        stall(options.stall_for_ms);
-      }
-      if (!options.eeprom_path.empty() && console.writes_stored() != writes_saved) {
-        save_eeprom(options.eeprom_path, console.eeprom());
-        writes_saved = console.writes_stored();
-      }
-      line.deliver(answer);
-      if (options.twice_after >= 0 && !answered_twice &&
-          console.commands_handled() > static_cast<std::size_t>(options.twice_after)) {
-        answered_twice = true;
-        late = LateAnswer{Clock::now() + std::chrono::milliseconds(options.twice_gap_ms),
-                          console.repeated_read_reply()};
-      }
-    }
-  }
-  // Closing the master, last, hangs up whoever has the slave open.
-  unlink(options.link_path.c_str());
+  Server(options, console, served_fd, log.get(), std::move(heard_at_its_rate)).run();
   return 0;
 }
 

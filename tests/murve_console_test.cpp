@@ -2,15 +2,20 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "device/unique_fd.h"
 #include "test_support.h"
 
 namespace murve_test {
@@ -168,10 +173,11 @@ TEST(MurveConsole, RepeatsTheLastReadReply) {
   }
 }
 
-// murvesim's port, opened as murvecolor opens it; murvesim keeps the line raw.
+// murvesim's port, opened as murvecolor opens it; murvesim keeps the line raw. Or its socket.
 class Port {
  public:
   explicit Port(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY)) {}
+  explicit Port(int fd) : fd_(fd) {}
   ~Port() {
     if (fd_ >= 0) {
       close(fd_);
@@ -182,24 +188,35 @@ class Port {
 
   // Sends `bytes`, then reads until `size` bytes came back, or for 5 s at most.
   std::string exchange(const std::string& bytes, std::size_t size) {
+    const auto sent = std::chrono::steady_clock::now();
     if (write(fd_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
       return "(not sent)";
     }
     std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    reads_ = 0;
+    const auto deadline = sent + std::chrono::seconds(5);
     char buffer[4096];
     while (got.size() < size && std::chrono::steady_clock::now() < deadline) {
       pollfd ready{fd_, POLLIN, 0};
       if (poll(&ready, 1, 100) == 1) {
         const ssize_t count = read(fd_, buffer, std::min(sizeof buffer, size - got.size()));
         got.append(buffer, count > 0 ? static_cast<std::size_t>(count) : 0);
+        ++reads_;
       }
     }
+    took_ = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                  sent);
     return got;
   }
 
+  // How many reads the last exchange took, and how long.
+  std::size_t reads() const { return reads_; }
+  std::chrono::milliseconds took() const { return took_; }
+
  private:
   int fd_;
+  std::size_t reads_ = 0;
+  std::chrono::milliseconds took_{0};
 };
 
 // The options that live in murvesim's serving loop or only reach the console through it.
@@ -207,6 +224,9 @@ TEST(Murvesim, OptionsShapeWhatTheLineCarries) {
   struct Step {
     std::string sent;
     std::string answer;
+    std::size_t min_reads = 1;  // the answer comes in this many reads or more...
+    std::size_t max_reads = std::numeric_limits<std::size_t>::max();  // ...and no more
+    int not_before_ms = 0;  // and no sooner than this after the command is sent
   };
   struct Case {
     const char* name;
@@ -214,6 +234,10 @@ TEST(Murvesim, OptionsShapeWhatTheLineCarries) {
     std::vector<Step> steps;
   };
   const std::string banner = murvesim::help_banner(true) + "> ";
+  std::string misheard_banner = banner;
+  for (char& c : misheard_banner) {
+    c = static_cast<char>(static_cast<unsigned char>(c) | 0x80);
+  }
   const std::vector<Case> cases = {
       {"corrupt at each address given",
        {"--corrupt", "0x81", "--corrupt", "A2"},
@@ -232,6 +256,19 @@ TEST(Murvesim, OptionsShapeWhatTheLineCarries) {
         {"h\r", banner},
         {"", read_answer("")},
         {"\r", "\n> "}}},
+      // 17 bytes in and 110 out take 132 ms at 9600 baud; the adapter hands them on every 16 ms.
+      {"a paced line",
+       {"--baud", "9600"},
+       {{.sent = "eepromex read 80\r",
+         .answer = read_answer(""),
+         .min_reads = 2,
+         .not_before_ms = 130}}},
+      {"no line",
+       {"--instant"},
+       {{.sent = "eepromex read 80\r", .answer = read_answer(""), .max_reads = 1}}},
+      // The port comes up at 9600 baud and is left so.
+      {"heard at its rate", {"--expect-baud", "9600"}, {{"h\r", banner}}},
+      {"heard at another rate", {"--expect-baud", "115200"}, {{"h\r", misheard_banner}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -241,6 +278,9 @@ TEST(Murvesim, OptionsShapeWhatTheLineCarries) {
     Port port(device.link_path());
     for (const Step& step : c.steps) {
       EXPECT_EQ(port.exchange(step.sent, step.answer.size()), step.answer) << step.sent;
+      EXPECT_GE(port.reads(), step.min_reads) << step.sent;
+      EXPECT_LE(port.reads(), step.max_reads) << step.sent;
+      EXPECT_GE(port.took().count(), step.not_before_ms) << step.sent;
     }
   }
   // Addresses that are not hex, or beyond the EEPROM, are refused.
@@ -252,6 +292,34 @@ TEST(Murvesim, OptionsShapeWhatTheLineCarries) {
                     std::chrono::seconds(5));
     EXPECT_EQ(run.exit_status, 2);
   }
+}
+
+// A virtual machine's serial port, served by QEMU as a listening socket: murvesim connects, serves
+// it, and ends when the other end closes.
+TEST(Murvesim, ServesASocketUntilItsOtherEndCloses) {
+  TempDir dir;
+  const std::string path = dir.file("serial");
+  ProcessResult run;
+  std::thread sim([&] {
+    run = run_process({MURVESIM_EXE, "--connect", path}, {}, std::chrono::seconds(10));
+  });
+  // Listening only now: murvesim tries again meanwhile.
+  const murve::UniqueFd listening(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  pollfd ready{listening.get(), POLLIN, 0};
+  const bool listens =
+      bind(listening.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+      listen(listening.get(), 1) == 0 && poll(&ready, 1, 5000) == 1;
+  {
+    Port port(listens ? accept4(listening.get(), nullptr, nullptr, SOCK_CLOEXEC) : -1);
+    const std::string banner = murvesim::help_banner(true) + "> ";
+    EXPECT_EQ(port.exchange("h\r", banner.size()), banner);
+  }
+  sim.join();
+  EXPECT_EQ(run.output, "connected to " + path + "\n");
+  EXPECT_EQ(run.exit_status, 0);
 }
 
 }  // namespace
