@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 namespace murve {
 
@@ -74,20 +76,45 @@ void Dialogue::discard_stale_input() {
   clear_response();
 }
 
+void Dialogue::finish_answer() {
+  const std::int64_t give_up = link_.monotonic_ms() + k_complete_reply_limit_ms;
+  const std::size_t prompt_length = std::strlen(k_console_prompt);
+  for (;;) {
+    const bool prompted =
+        response_length_ >= prompt_length &&
+        std::memcmp(response_.data() + response_length_ - prompt_length, k_console_prompt,
+                    prompt_length) == 0;
+    const std::int64_t remaining = give_up - link_.monotonic_ms();
+    if (prompted || response_length_ >= k_max_reply_bytes || remaining <= 0 ||
+        append_response(static_cast<int>(std::min<std::int64_t>(remaining, k_quiet_line_ms))) ==
+            0) {
+      return;
+    }
+  }
+}
+
 void Dialogue::drop_answer(int sleep_ms) {
   const std::int64_t sleep_end = link_.monotonic_ms() + sleep_ms;
+  const std::string_view prompt = k_console_prompt;
   std::int64_t last_arrival = -1;
+  std::string tail;  // the last bytes that came, to see whether the answer ended in the prompt
   for (std::int64_t now = link_.monotonic_ms(); now < sleep_end; now = link_.monotonic_ms()) {
-    if (link_.receive_bytes(response_.data(), k_max_reply_bytes,
-                            static_cast<int>(sleep_end - now)) == 0) {
+    const std::size_t got = link_.receive_bytes(response_.data(), k_max_reply_bytes,
+                                                static_cast<int>(sleep_end - now));
+    if (got == 0) {
       break;  // the sleep is over, or the device has hung up
     }
     last_arrival = link_.monotonic_ms();
+    tail.append(response_.data() + (got > prompt.size() ? got - prompt.size() : 0),
+                std::min(got, prompt.size()));
+    tail.erase(0, tail.size() > prompt.size() ? tail.size() - prompt.size() : 0);
   }
   const bool began_late =
       last_arrival < 0 &&
       link_.receive_bytes(response_.data(), k_max_reply_bytes, k_reply_timeout_ms) > 0;
-  if (began_late || (last_arrival >= 0 && sleep_end - last_arrival < k_still_arriving_ms)) {
+  const bool may_go_on =
+      last_arrival >= 0 && sleep_end - last_arrival < k_quiet_line_ms && tail != prompt;
+  if (began_late || may_go_on) {
     discard_leftovers(k_quiet_line_ms);
   }
   clear_response();
