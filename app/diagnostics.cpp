@@ -175,12 +175,20 @@ std::string explain_settings_failure(const SettingsOutcome& outcome, const std::
       }
       return text;
     }
-    case SettingsFailure::bad_line:
-      return format_text(
+    case SettingsFailure::bad_line: {
+      std::string text = format_text(
           "%s:%u: a line must begin with #, c0 to c63, c2608, c2151 or cspec, "
           "not \"%s\"",
           printable(path).c_str(), static_cast<unsigned>(outcome.line_number),
           printable(outcome.first_token).c_str());
+      if (outcome.byte_order_mark) {
+        // Editors that write the mark offer to save without it.
+        text +=
+            ": the file begins with a UTF-8 byte-order mark; save it without one (in Notepad, "
+            "as \"UTF-8\" rather than \"UTF-8 with BOM\")";
+      }
+      return text;
+    }
     case SettingsFailure::none:
       break;
   }
@@ -359,6 +367,76 @@ std::string interrupted_writes_notice(const char* program, const PortLabel& port
 
 void report_problem(const char* program, const std::string& text) {
   std::fprintf(stderr, "%s: %s\n", program, text.c_str());
+}
+
+namespace {
+
+// "00 0f 0e": the bytes as the settings file writes values.
+std::string hex_list(const std::vector<std::uint8_t>& bytes) {
+  std::string text;
+  for (const std::uint8_t byte : bytes) {
+    text += format_text(text.empty() ? "%02x" : " %02x", byte);
+  }
+  return text;
+}
+
+std::string warning_text(const SettingsWarning& warning) {
+  const std::string token = printable(warning.token);
+  const std::string stored = hex_list(warning.stored);
+  const char* comment = "a comment must start its line: ";
+  const char* lone_cr =
+      "a carriage return without a line feed ends no line: what follows it, up to "
+      "the next line feed or the end of the file, ";
+  const char* line_ends = " (save the file with LF or CR LF line ends)";
+  switch (warning.kind) {
+    case SettingsWarningKind::not_a_number:
+      return "\"" + token + "\" is not a hex number; " + stored + " is stored";
+    case SettingsWarningKind::partly_a_number:
+      return "\"" + token + "\" is not a hex number; " + stored +
+             " is stored (from its leading \"" +
+             printable(warning.token.substr(0, warning.read_length)) + "\")";
+    case SettingsWarningKind::above_ff:
+      return token + " is above ff; its low byte " + stored + " is stored";
+    case SettingsWarningKind::below_zero:
+      return token + " is below 0; its low byte " + stored + " is stored";
+    case SettingsWarningKind::beyond_32_bits:
+      return token + " is beyond the signed 32-bit range, so it reads as " +
+             (warning.token.find('-') == std::string::npos ? "7fffffff" : "-80000000") + "; " +
+             stored + " is stored";
+    case SettingsWarningKind::comment_read_as_values:
+      return comment + std::string("the words from \"") + token +
+             "\" on are read as values, storing " + stored;
+    case SettingsWarningKind::comment_as_color_value:
+      return comment + std::string("\"") + token + "\" is read as the colour code's value; " +
+             stored + " is stored";
+    case SettingsWarningKind::comment_ignored:
+      return comment + std::string("the words from \"") + token +
+             "\" on are ignored only because a colour code takes one value";
+    case SettingsWarningKind::words_after_color_value:
+      return "a colour code takes one value: the words from \"" + token + "\" on are ignored";
+    case SettingsWarningKind::carriage_return:
+      return lone_cr + std::string("is read as more of this line") + line_ends;
+    case SettingsWarningKind::carriage_return_in_comment:
+      return lone_cr + std::string("is part of this comment and unused") + line_ends;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string explain_settings_warning(const SettingsWarning& warning, const std::string& path) {
+  return format_text("%s:%u: warning: %s", printable(path).c_str(),
+                     static_cast<unsigned>(warning.line_number), warning_text(warning).c_str());
+}
+
+std::string settings_warnings_left_out(const SettingsWarnings& warnings, const std::string& path) {
+  const std::size_t left_out = warnings.count - warnings.kept.size();
+  if (left_out == 0) {
+    return "";
+  }
+  return format_text("%s: warning: %u more %s not shown", printable(path).c_str(),
+                     static_cast<unsigned>(left_out),
+                     left_out == 1 ? "warning is" : "warnings are");
 }
 
 }  // namespace murve

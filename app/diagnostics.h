@@ -46,4 +46,10 @@ std::string interrupted_writes_notice(const char* program, const PortLabel& port
 // Prints "program: text" as one line on standard error.
 void report_problem(const char* program, const std::string& text);
 
+// "FILE:LINE: warning: ..." for a settings line that is read otherwise than it looks.
+std::string explain_settings_warning(const SettingsWarning& warning, const std::string& path);
+
+// How many warnings were counted but not kept, or "" when none were left out.
+std::string settings_warnings_left_out(const SettingsWarnings& warnings, const std::string& path);
+
 }  // namespace murve

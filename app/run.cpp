@@ -214,6 +214,13 @@ int run_murvecolor(int argc, const char* const* argv) {
       !why.empty()) {
     report_problem(k_program, why);
   }
+  for (const SettingsWarning& warning : settings.warnings.kept) {
+    report_problem(k_program, explain_settings_warning(warning, options.settings_path));
+  }
+  if (const std::string more = settings_warnings_left_out(settings.warnings, options.settings_path);
+      !more.empty()) {
+    report_problem(k_program, more);
+  }
   Run run(options);
   return exit_status_of(run.talk_to_device(image));
 }

@@ -1,7 +1,9 @@
 // The settings-file reader fed a whole file's bytes. It must read the same lines as a plain
 // reading of the bytes in text mode would, in 64 KiB chunks or not; leave every fill byte 00;
-// print nothing; and name the first rejected line by its first token and its line of the file.
+// print nothing; name the first rejected line by its first token and its line of the file; and
+// keep its warnings bounded and in order.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -100,6 +102,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(image.bytes == expected.bytes);
   FUZZ_CHECK(murve_fuzz::fill_bytes_zero(image));
   FUZZ_CHECK(outcome.error_number == 0);
+  // Warnings are kept in file order, the first few of them, and only for lines read.
+  FUZZ_CHECK(outcome.warnings.kept.size() ==
+             std::min(outcome.warnings.count, murve::k_max_settings_warnings));
+  for (std::size_t i = 0; i < outcome.warnings.kept.size(); ++i) {
+    const std::size_t line = outcome.warnings.kept[i].line_number;
+    FUZZ_CHECK(line >= 1 && (i == 0 || line >= outcome.warnings.kept[i - 1].line_number));
+  }
   if (rejection.line_number == 0) {
     FUZZ_CHECK(outcome.ok());
   } else {

@@ -24,11 +24,13 @@ int digit_value(char c, int base) {
   return value < base ? value : -1;
 }
 
-std::int32_t read_integer(const char* text, int base) {
+HexReading read_integer(const char* text, int base) {
+  HexReading reading;
   const char* p = text;
   while (is_white_space(*p)) {
     ++p;
   }
+  reading.start = static_cast<std::size_t>(p - text);
   bool negative = false;
   if (*p == '+' || *p == '-') {
     negative = *p == '-';
@@ -40,28 +42,37 @@ std::int32_t read_integer(const char* text, int base) {
   }
   std::int64_t magnitude = 0;
   for (int digit = digit_value(*p, base); digit >= 0; digit = digit_value(*++p, base)) {
+    reading.has_digits = true;
     // Held at one past INT32_MAX, which is enough to saturate either way without overflowing.
     magnitude = magnitude * base + digit;
     if (magnitude > k_magnitude_limit) {
       magnitude = k_magnitude_limit;
+      reading.saturated = true;
     }
   }
+  reading.length = static_cast<std::size_t>(p - text);
   if (negative) {
-    return static_cast<std::int32_t>(-magnitude);
+    reading.value = static_cast<std::int32_t>(-magnitude);
+  } else if (magnitude > std::numeric_limits<std::int32_t>::max()) {
+    reading.value = std::numeric_limits<std::int32_t>::max();
+    reading.saturated = true;
+  } else {
+    reading.value = static_cast<std::int32_t>(magnitude);
   }
-  if (magnitude > std::numeric_limits<std::int32_t>::max()) {
-    return std::numeric_limits<std::int32_t>::max();
-  }
-  return static_cast<std::int32_t>(magnitude);
+  return reading;
 }
 
 }  // namespace
 
 std::int32_t read_decimal(const char* text) {
-  return read_integer(text, 10);
+  return read_integer(text, 10).value;
 }
 
 std::int32_t read_hex(const char* text) {
+  return read_integer(text, 16).value;
+}
+
+HexReading scan_hex(const char* text) {
   return read_integer(text, 16);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace murve {
@@ -15,5 +16,15 @@ std::int32_t read_decimal(const char* text);
 // Reads a hexadecimal integer from the start of `text`; digits may be of either case and may
 // follow an optional "0x" or "0X".
 std::int32_t read_hex(const char* text);
+
+// What read_hex makes of `text`, and how much of it.
+struct HexReading {
+  std::int32_t value = 0;
+  std::size_t start = 0;    // where the sign or number begins, after the white space
+  std::size_t length = 0;   // how many characters are read, up to the end of the digits
+  bool has_digits = false;  // false: the value is 0 for want of digits
+  bool saturated = false;   // beyond the signed 32-bit range, and held at its nearest limit
+};
+HexReading scan_hex(const char* text);
 
 }  // namespace murve

@@ -2,9 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
+#include <utility>
 
 #include "settings/number_reading.h"
 
@@ -12,6 +15,7 @@ namespace murve {
 namespace {
 
 constexpr int k_end_of_file_byte = 0x1a;
+constexpr std::string_view k_byte_order_mark = "\xef\xbb\xbf";
 constexpr const char* k_token_delimiters = "=, \t\n";
 constexpr std::int32_t k_table2608_keyword = 2608;
 constexpr std::int32_t k_table2151_keyword = 2151;
@@ -29,6 +33,122 @@ void apply_table_values(std::span<const char* const> values, const ColorTable& t
     set_table_byte(image, table, byte_index++, value_byte(values[j]));
     while (byte_index < table.size() && is_fill_byte(table, byte_index)) {
       set_table_byte(image, table, byte_index++, 0x00);
+    }
+  }
+}
+
+enum class LineKind { blank, comment, color_code, table, rejected };
+
+// What a line's first token makes of the line.
+struct LineTarget {
+  LineKind kind = LineKind::blank;
+  const ColorTable* table = nullptr;  // table
+  std::size_t color_code = 0;         // color_code
+};
+
+LineTarget line_target(std::span<const char* const> tokens) {
+  if (tokens.empty()) {
+    return {};
+  }
+  const char* keyword = tokens[0];
+  if (keyword[0] == '#') {
+    return {LineKind::comment};
+  }
+  if (keyword[0] != 'c') {
+    return {LineKind::rejected};
+  }
+  if (std::strcmp(keyword, "cspec") == 0) {
+    return {LineKind::table, &k_spec_table};
+  }
+  const std::int32_t number = read_decimal(keyword + 1);
+  if (number >= 0 && static_cast<std::size_t>(number) < k_color_codes.entries) {
+    return {LineKind::color_code, nullptr, static_cast<std::size_t>(number)};
+  }
+  if (number == k_table2608_keyword) {
+    return {LineKind::table, &k_table2608};
+  }
+  if (number == k_table2151_keyword) {
+    return {LineKind::table, &k_table2151};
+  }
+  return {LineKind::rejected};
+}
+
+SettingsWarning warning_of(std::size_t line_number, SettingsWarningKind kind,
+                           const char* token = "", std::vector<std::uint8_t> stored = {}) {
+  SettingsWarning warning;
+  warning.line_number = line_number;
+  warning.kind = kind;
+  warning.token = token;
+  warning.stored = std::move(stored);
+  return warning;
+}
+
+bool is_comment_word(const char* token) {
+  return token[0] == '#';
+}
+
+// The warning for a value that is not plainly a hex number from 00 to ff, if it is not.
+void check_value(const char* token, std::size_t line_number, SettingsWarnings& warnings) {
+  const HexReading reading = scan_hex(token);
+  SettingsWarningKind kind{};
+  if (!reading.has_digits) {
+    kind = SettingsWarningKind::not_a_number;
+  } else if (reading.start != 0 || token[reading.length] != '\0') {
+    kind = SettingsWarningKind::partly_a_number;
+  } else if (reading.saturated) {
+    kind = SettingsWarningKind::beyond_32_bits;
+  } else if (reading.value > 0xff) {
+    kind = SettingsWarningKind::above_ff;
+  } else if (reading.value < 0) {
+    kind = SettingsWarningKind::below_zero;
+  } else {
+    return;
+  }
+  SettingsWarning warning = warning_of(line_number, kind, token, {value_byte(token)});
+  if (kind == SettingsWarningKind::partly_a_number) {
+    warning.read_length = reading.length;
+  }
+  warnings.add(std::move(warning));
+}
+
+// The warnings for an accepted line: a lone CR explains the whole line, so it comes alone.
+void check_settings_line(std::span<const char* const> tokens, bool lone_carriage_return,
+                         std::size_t line_number, SettingsWarnings& warnings) {
+  const LineTarget target = line_target(tokens);
+  if (lone_carriage_return) {
+    warnings.add(warning_of(line_number, target.kind == LineKind::comment
+                                             ? SettingsWarningKind::carriage_return_in_comment
+                                             : SettingsWarningKind::carriage_return));
+    return;
+  }
+  const auto values = tokens.empty() ? tokens : tokens.subspan(1);
+  if (target.kind == LineKind::color_code && !values.empty()) {
+    if (is_comment_word(values[0])) {
+      warnings.add(warning_of(line_number, SettingsWarningKind::comment_as_color_value, values[0],
+                              {value_byte(values[0])}));
+      return;
+    }
+    check_value(values[0], line_number, warnings);
+    if (values.size() > 1) {
+      warnings.add(warning_of(line_number,
+                              is_comment_word(values[1])
+                                  ? SettingsWarningKind::comment_ignored
+                                  : SettingsWarningKind::words_after_color_value,
+                              values[1]));
+    }
+  } else if (target.kind == LineKind::table) {
+    const std::size_t used = std::min(values.size(), target.table->max_values());
+    for (std::size_t j = 0; j < used; ++j) {
+      if (is_comment_word(values[j])) {
+        std::vector<std::uint8_t> stored;
+        for (std::size_t k = j; k < used; ++k) {
+          stored.push_back(value_byte(values[k]));
+        }
+        warnings.add(warning_of(line_number, SettingsWarningKind::comment_read_as_values, values[j],
+                                std::move(stored)));
+        return;
+      }
+      check_value(values[j], line_number, warnings);
     }
   }
 }
@@ -111,37 +231,21 @@ std::size_t tokenize_settings_line(char* line, LineTokens& tokens) {
 }
 
 bool apply_settings_line(std::span<const char* const> tokens, ColorImage& image) {
-  if (tokens.empty()) {
-    return true;
+  const LineTarget target = line_target(tokens);
+  const auto values = tokens.empty() ? tokens : tokens.subspan(1);
+  if (target.kind == LineKind::color_code && !values.empty()) {
+    set_color_code(image, target.color_code, value_byte(values[0]));
+  } else if (target.kind == LineKind::table) {
+    apply_table_values(values, *target.table, image);
   }
-  const char* keyword = tokens[0];
-  const auto values = tokens.subspan(1);
-  if (keyword[0] == '#') {
-    return true;
+  return target.kind != LineKind::rejected;
+}
+
+void SettingsWarnings::add(SettingsWarning warning) {
+  ++count;
+  if (kept.size() < k_max_settings_warnings) {
+    kept.push_back(std::move(warning));
   }
-  if (keyword[0] != 'c') {
-    return false;
-  }
-  if (std::strcmp(keyword, "cspec") == 0) {
-    apply_table_values(values, k_spec_table, image);
-    return true;
-  }
-  const std::int32_t number = read_decimal(keyword + 1);
-  if (number >= 0 && static_cast<std::size_t>(number) < k_color_codes.entries) {
-    if (!values.empty()) {
-      set_color_code(image, static_cast<std::size_t>(number), value_byte(values[0]));
-    }
-    return true;
-  }
-  if (number == k_table2608_keyword) {
-    apply_table_values(values, k_table2608, image);
-    return true;
-  }
-  if (number == k_table2151_keyword) {
-    apply_table_values(values, k_table2151, image);
-    return true;
-  }
-  return false;
 }
 
 SettingsOutcome read_settings(std::FILE* file, ColorImage& image) {
@@ -149,13 +253,29 @@ SettingsOutcome read_settings(std::FILE* file, ColorImage& image) {
   SettingsLineReader reader(file);
   LineBuffer line;
   LineTokens tokens;
+  std::size_t carriage_return_line = 0;  // a line read in parts is warned of once
+  bool first_read = true;
   while (reader.read_line(line)) {
+    if (first_read && std::string_view(line.data()).starts_with(k_byte_order_mark)) {
+      outcome.byte_order_mark = true;
+    }
+    first_read = false;
+    // Tokenizing writes NULs into the line, so the CR is looked for first, as far as it reads.
+    const bool lone_carriage_return = std::strchr(line.data(), '\r') != nullptr;
     const std::size_t count = tokenize_settings_line(line.data(), tokens);
-    if (!apply_settings_line(std::span<const char* const>(tokens.data(), count), image)) {
+    const std::span<const char* const> line_tokens(tokens.data(), count);
+    if (!apply_settings_line(line_tokens, image)) {
       outcome.failure = SettingsFailure::bad_line;
       outcome.line_number = reader.line_number();
       outcome.first_token = tokens[0];
       return outcome;
+    }
+    if (!lone_carriage_return || carriage_return_line != reader.line_number()) {
+      check_settings_line(line_tokens, lone_carriage_return, reader.line_number(),
+                          outcome.warnings);
+    }
+    if (lone_carriage_return) {
+      carriage_return_line = reader.line_number();
     }
   }
   outcome.error_number = reader.read_error();

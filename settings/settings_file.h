@@ -2,9 +2,11 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "settings/color_image.h"
 #include "settings/files.h"
@@ -64,12 +66,49 @@ enum class SettingsFailure {
   bad_line,     // a line whose first token names no comment and no table
 };
 
+// A word of an accepted line that is read otherwise than it looks.
+enum class SettingsWarningKind {
+  not_a_number,                // a value without hex digits: 00 is stored
+  partly_a_number,             // a value with more after its digits: the number before it is stored
+  above_ff,                    // a value above ff: its low byte is stored
+  below_zero,                  // a negative value: its low byte is stored
+  beyond_32_bits,              // a value held at a signed 32-bit limit, whose low byte is stored
+  comment_read_as_values,      // a "#" word on a table line: it and the words after it are values
+  comment_as_color_value,      // a "#" word as a colour code's value: 00 is stored
+  comment_ignored,             // a "#" word after a colour code's value: ignored with what follows
+  words_after_color_value,     // words after a colour code's value: ignored
+  carriage_return,             // a CR without an LF in a line: it ends no line
+  carriage_return_in_comment,  // the same in a comment, which takes in what follows the CR
+};
+
+struct SettingsWarning {
+  std::size_t line_number = 0;
+  SettingsWarningKind kind = SettingsWarningKind::not_a_number;
+  std::string token;                 // the word, or the first of the words, warned about
+  std::size_t read_length = 0;       // partly_a_number: the characters the number is read from
+  std::vector<std::uint8_t> stored;  // the value bytes the word, or the words from it on, give
+};
+
+// Warnings beyond this many are counted, not kept, so that a huge file stays cheap to read.
+inline constexpr std::size_t k_max_settings_warnings = 20;
+
+// The warnings of a file, as the lines were read.
+struct SettingsWarnings {
+  std::vector<SettingsWarning> kept;  // the first k_max_settings_warnings, in file order
+  std::size_t count = 0;              // all of them
+
+  void add(SettingsWarning warning);
+};
+
 // How reading a settings file went, with what a person needs to find the fault.
 struct SettingsOutcome {
   SettingsFailure failure = SettingsFailure::none;
   int error_number = 0;         // cannot_open: why; otherwise a read error that ended the file
   std::size_t line_number = 0;  // bad_line, or the line a read error stopped at
   std::string first_token;      // bad_line: the token that names no line kind
+
+  bool byte_order_mark = false;  // the file begins with a UTF-8 byte-order mark
+  SettingsWarnings warnings;     // for the lines read, up to a rejected one
 
   bool ok() const { return failure == SettingsFailure::none; }
 };

@@ -104,7 +104,9 @@ TEST(FoundationOutput, RunsThatEndBeforeThePort) {
        {"-com", "5", "-config", "bom.cfg"},
        {{"bom.cfg", "\xef\xbb\xbf#\n"}},
        "??? [\xef\xbb\xbf#]\n" + config_error,
-       "bom.cfg:1" + must_begin + "not \"\\xef\\xbb\\xbf#\""},
+       "bom.cfg:1" + must_begin +
+           "not \"\\xef\\xbb\\xbf#\": the file begins with a UTF-8 byte-order mark; save it "
+           "without one (in Notepad, as \"UTF-8\" rather than \"UTF-8 with BOM\")"},
       // Without -config the file murve_color.cfg in the working folder is read.
       {"default settings file missing",
        {"-com", "5"},

@@ -247,12 +247,24 @@ std::string crlf_at_chunk_boundary(const std::string& line_before_lf) {
   return comment_lines(65535 - line_before_lf.size()) + line_before_lf + "\r\n";
 }
 
+using K = murve::SettingsWarningKind;
+
+// A warning that a file case expects, in the order the lines give them.
+struct Warned {
+  std::size_t line;
+  K kind;
+  std::string token{};
+  std::string stored{};  // in hex
+  std::size_t read_length = 0;
+};
+
 struct FileCase {
   const char* name;
   std::string contents;
   std::string rejected_token;  // empty: the file is read to its end
   std::size_t rejected_line;   // the line of the file, counted from 1
   std::vector<Patch> patches;
+  std::vector<Warned> warnings{};
 };
 
 void check_file_case(const FileCase& c) {
@@ -269,6 +281,14 @@ void check_file_case(const FileCase& c) {
   }
   EXPECT_EQ(outcome.error_number, 0) << c.name;
   EXPECT_EQ(image_of(image), patched_default(c.patches)) << c.name;
+  ASSERT_EQ(outcome.warnings.count, c.warnings.size()) << c.name;
+  for (std::size_t i = 0; i < c.warnings.size(); ++i) {
+    const murve::SettingsWarning& w = outcome.warnings.kept[i];
+    const Warned& e = c.warnings[i];
+    EXPECT_TRUE(w.line_number == e.line && w.kind == e.kind && w.token == e.token &&
+                w.stored == hex_bytes(e.stored) && w.read_length == e.read_length)
+        << c.name << ": warning " << i;
+  }
 }
 
 TEST(SettingsFile, Load) {
@@ -280,9 +300,16 @@ TEST(SettingsFile, Load) {
       {"later line wins", "c3 5a\nc3 6b\n", "", 0, {{3, "6b"}}},
       {"crlf", "c3 5a\r\nc4 6b\r\n\r\n", "", 0, {{3, "5a 6b"}}},
       // A lone CR is text: "c3\r5a" is colour code 3 with no value.
-      {"lone cr inside a line", "c3\r5a\nc4 6b\n", "", 0, {{4, "6b"}}},
-      {"lone cr before crlf", "c4 6b\r\r\n", "", 0, {{4, "6b"}}},
-      {"lone cr at the end", "c4 6b\r", "", 0, {{4, "6b"}}},
+      {"lone cr inside a line", "c3\r5a\nc4 6b\n", "", 0, {{4, "6b"}}, {{1, K::carriage_return}}},
+      {"lone cr before crlf", "c4 6b\r\r\n", "", 0, {{4, "6b"}}, {{1, K::carriage_return}}},
+      {"lone cr at the end", "c4 6b\r", "", 0, {{4, "6b"}}, {{1, K::carriage_return}}},
+      {"cr line ends", "# colours\rc3 5a\r", "", 0, {}, {{1, K::carriage_return_in_comment}}},
+      {"crs in a long line warn once",
+       "#\r" + std::string(32764, ' ') + "#\r\n",
+       "",
+       0,
+       {},
+       {{1, K::carriage_return_in_comment}}},
       {"lone cr starts a token", "\rc3 5a\n", "\rc3", 1, {}},
       {"cr alone on a line", "c4 6b\n\r\r\nc5 7c\n", "\r", 2, {{4, "6b"}}},
       {"crlf across chunks", crlf_at_chunk_boundary("") + "c4 6b\n", "", 0, {{4, "6b"}}},
@@ -307,6 +334,53 @@ TEST(SettingsFile, Load) {
       {"nul first", std::string("\0x1 00\nc4 6b\n", 13), "", 0, {{4, "6b"}}},
       {"utf-8 bom", k_bom + "# colours\nc3 5a\n", k_bom + "#", 1, {}},
       {"bad line stops reading", "c3 5a\nx1 00\nc4 6b\n", "x1", 2, {{3, "5a"}}},
+      {"a rejected line warns of nothing",
+       "c3 red\nx1 red\nc4 red\n",
+       "x1",
+       2,
+       {{3, "00"}},
+       {{1, K::not_a_number, "red", "00"}}},
+      // Values that are read otherwise than they look, and comments that start no line.
+      {"not a number", "c3 red\n", "", 0, {{3, "00"}}, {{1, K::not_a_number, "red", "00"}}},
+      {"partly a number",
+       "c2151 aa first\n",
+       "",
+       0,
+       {{k_2151, "aa 0f"}},
+       {{1, K::partly_a_number, "first", "0f", 1}}},
+      {"above ff", "c4 255\n", "", 0, {{4, "55"}}, {{1, K::above_ff, "255", "55"}}},
+      {"below zero", "c4 -1\n", "", 0, {{4, "ff"}}, {{1, K::below_zero, "-1", "ff"}}},
+      {"beyond 32 bits",
+       "cspec 100000000\n",
+       "",
+       0,
+       {{k_spec, "ff"}},
+       {{1, K::beyond_32_bits, "100000000", "ff"}}},
+      {"plain numbers", "c4 +0X1f\ncspec ff,-0\n", "", 0, {{4, "1f"}, {k_spec, "ff 00"}}},
+      {"a comment read as values",
+       "# entry 1\nc2608 10 20 30 # first entry\n",
+       "",
+       0,
+       {{k_2608, "10 20 30 00 00 0f 0e 00"}},
+       {{2, K::comment_read_as_values, "#", "00 0f 0e"}}},
+      {"a comment as a colour value",
+       "c3 #5a\n",
+       "",
+       0,
+       {{3, "00"}},
+       {{1, K::comment_as_color_value, "#5a", "00"}}},
+      {"a comment after a colour value",
+       "c3 zz # red\n",
+       "",
+       0,
+       {{3, "00"}},
+       {{1, K::not_a_number, "zz", "00"}, {1, K::comment_ignored, "#"}}},
+      {"words after a colour value",
+       "c3 e0 ff\n",
+       "",
+       0,
+       {{3, "e0"}},
+       {{1, K::words_after_color_value, "ff"}}},
       {"code out of range", "c64 7f\n", "c64", 1, {}},
       {"long line read whole", k_long_line + "\nc4 6b\n", "", 0, {{3, "5a 6b"}}},
       {"long line split", k_long_line + "c4 6b\n", "", 0, {{3, "5a 6b"}}},
@@ -359,6 +433,17 @@ TEST(SettingsFile, LargeFilesAreReadWhole) {
   const std::string million = numbered_lines(1000000, codes);
   check_file_case({"a million lines", million, "", 0, {{0, codes}}});
   check_file_case({"one line of 10 MiB", ten_mebibyte_line(), "", 0, {{3, "5a 6b"}}});
+  // Warnings past the first few are only counted.
+  TempDir dir;
+  std::string flood;
+  for (int i = 0; i < 100000; ++i) {
+    flood += "c3 red\n";
+  }
+  write_file(dir.file("flood.cfg"), flood);
+  murve::ColorImage image = default_image();
+  const murve::SettingsOutcome outcome = murve::load_settings_file(dir.file("flood.cfg"), image);
+  EXPECT_EQ(outcome.warnings.count, 100000u);
+  EXPECT_EQ(outcome.warnings.kept.size(), murve::k_max_settings_warnings);
 }
 
 // A file that can't be opened, and a folder, are reported with the system's reason; the image
@@ -428,7 +513,8 @@ TEST(SettingsLineReader, Lines) {
   }
 }
 
-// The example file restates every byte of the built-in defaults, whatever the image held before.
+// The example file restates every byte of the built-in defaults, whatever the image held before,
+// and gives no warning.
 TEST(ExampleSettingsFile, RestatesTheDefaults) {
   const std::string path = MURVECOLOR_SOURCE_DIR "/examples/murve_color.cfg";
   const std::string text = murve_test::read_file(path);
@@ -439,7 +525,9 @@ TEST(ExampleSettingsFile, RestatesTheDefaults) {
   for (const std::uint8_t start : {0x00, 0x5a, 0xff}) {
     murve::ColorImage image;
     image.bytes.fill(start);
-    EXPECT_TRUE(murve::load_settings_file(path, image).ok());
+    const murve::SettingsOutcome outcome = murve::load_settings_file(path, image);
+    EXPECT_TRUE(outcome.ok());
+    EXPECT_EQ(outcome.warnings.count, 0u) << "the example says what it means";
     EXPECT_EQ(image_of(image), patched_default({})) << "starting from " << int(start);
   }
 }
