@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -254,7 +255,12 @@ SimulatedDevice::SimulatedDevice(const TempDir& dir, const std::vector<std::stri
   eeprom_path_ = dir.file("eeprom.bin");
   log_path_ = dir.file("received.log");
   std::vector<std::string> argv = {program.empty() ? std::string(MURVESIM_EXE) : program};
-  argv.insert(argv.end(), {"--link", link, "--eeprom", eeprom_path_, "--log", log_path_});
+  // Served on a socket (--connect) it has no link of its own.
+  const bool on_socket = std::find(options.begin(), options.end(), "--connect") != options.end();
+  if (!on_socket) {
+    argv.insert(argv.end(), {"--link", link});
+  }
+  argv.insert(argv.end(), {"--eeprom", eeprom_path_, "--log", log_path_});
   argv.insert(argv.end(), options.begin(), options.end());
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) {
@@ -281,8 +287,9 @@ SimulatedDevice::SimulatedDevice(const TempDir& dir, const std::vector<std::stri
     }
     line += c;
   }
-  if (line.find(link) != std::string::npos) {
-    link_path_ = link;
+  if (line.find(on_socket ? "connected to " : link) != std::string::npos) {
+    link_path_ = on_socket ? "" : link;
+    ready_ = true;
   }
 }
 

@@ -84,7 +84,7 @@ class SimulatedDevice {
   SimulatedDevice(const SimulatedDevice&) = delete;
   SimulatedDevice& operator=(const SimulatedDevice&) = delete;
 
-  bool started() const { return pid_ > 0 && !link_path_.empty(); }
+  bool started() const { return pid_ > 0 && ready_; }
   const std::string& link_path() const { return link_path_; }
   const std::string& eeprom_path() const { return eeprom_path_; }
   // The environment that maps COM5 to this device.
@@ -99,7 +99,8 @@ class SimulatedDevice {
  private:
   int pid_ = -1;
   int stdout_fd_ = -1;
-  std::string link_path_;
+  bool ready_ = false;     // it said it serves its link, or its socket
+  std::string link_path_;  // empty on a socket
   std::string eeprom_path_;
   std::string log_path_;
 };
