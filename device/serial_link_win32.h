@@ -4,15 +4,14 @@
 
 #include <windows.h>
 
-#include <memory>
-
 #include "device/serial_link.h"
 
 namespace murve {
 
-// The link over a port handle already open: it bounds the port's writes while it has it, and
-// gives the port its own timeouts back and closes the handle in close_port. open_port makes its
+// The link over a port handle already open, which it owns from here on: it saves the line and
+// the timeouts it finds, sets the rate asked for and timeouts of its own, and gives the port back
+// as found and closes the handle in close_port (or at once, when it fails). open_port makes its
 // link so; a test can watch the port through a duplicate of the handle.
-std::unique_ptr<SerialLink> link_over_handle(HANDLE handle);
+PortOpening link_over_handle(HANDLE handle, const LineRequest& request = {});
 
 }  // namespace murve

@@ -12,6 +12,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -39,6 +40,38 @@ int sync_folder(const std::string&) {
 std::string follow_links(const std::string& path, int& error) {
   error = 0;
   return path;
+}
+// std::filesystem reads a char path in the C runtime's "C" locale, not in the process's code
+// page (UTF-8, by the manifest), and would mangle a name outside ASCII: here the name is split
+// on its bytes, and renamed by a call that reads them in the code page, as fopen and mkstemp do.
+// Where the file's own name begins: after the last separator, or after a drive's "C:".
+std::size_t name_start(const std::string& path) {
+  const std::size_t separator = path.find_last_of("/\\");
+  if (separator != std::string::npos) {
+    return separator + 1;
+  }
+  return path.size() >= 2 && path[1] == ':' ? 2 : 0;
+}
+std::string folder_of(const std::string& path) {
+  const std::size_t start = name_start(path);
+  return start == 0 ? "." : path.substr(0, start);
+}
+std::string temporary_template(const std::string& path) {
+  const std::size_t start = name_start(path);
+  std::string name = path.substr(0, start);
+  name += ".";
+  name += path.substr(start);
+  name += ".XXXXXX";
+  return name;
+}
+// Empty when `from` replaced `to`, else the system's reason.
+std::string rename_over(const std::string& from, const std::string& to, FileSync sync) {
+  const DWORD flags =
+      MOVEFILE_REPLACE_EXISTING | (sync == FileSync::to_disk ? MOVEFILE_WRITE_THROUGH : 0);
+  if (MoveFileExA(from.c_str(), to.c_str(), flags)) {
+    return "";
+  }
+  return std::system_category().message(static_cast<int>(GetLastError()));
 }
 #else
 int sync_file(int fd) {
@@ -82,6 +115,23 @@ std::string follow_links(const std::string& path, int& error) {
   error = ELOOP;
   return current.string();
 }
+std::string folder_of(const std::string& path) {
+  const fs::path target(path);
+  return target.parent_path().empty() ? "." : target.parent_path().string();
+}
+// Hidden and beside the target, so that the rename stays within one file system.
+std::string temporary_template(const std::string& path) {
+  std::string name = ".";
+  name += fs::path(path).filename().string();
+  name += ".XXXXXX";
+  return (fs::path(folder_of(path)) / name).string();
+}
+// Empty when `from` replaced `to`, else the system's reason.
+std::string rename_over(const std::string& from, const std::string& to, FileSync) {
+  std::error_code renamed;
+  fs::rename(from, to, renamed);
+  return renamed ? renamed.message() : "";
+}
 #endif
 
 int write_all(int fd, std::string_view bytes) {
@@ -117,13 +167,8 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path, FileSync sync) : syn
                                        : "it is not a regular file (a device or a FIFO?)"};
     return;
   }
-  const fs::path target(path_);
-  folder_ = target.parent_path().empty() ? "." : target.parent_path().string();
-  // Hidden and beside the target, so that the rename stays within one file system.
-  std::string name = ".";
-  name += target.filename().string();
-  name += ".XXXXXX";
-  pattern_ = (fs::path(folder_) / name).string();
+  folder_ = folder_of(path_);
+  pattern_ = temporary_template(path_);
   if (!make_temporary()) {
     prepared_ = {"create a temporary file in " + folder_, std::strerror(errno)};
     return;
@@ -178,10 +223,8 @@ FileWriteError AtomicFileWriter::commit(std::string_view bytes) {
   if (step != nullptr) {
     return {std::string(step) + " " + temporary_, std::strerror(error)};
   }
-  std::error_code renamed;
-  fs::rename(temporary_, path_, renamed);
-  if (renamed) {
-    return {"rename " + temporary_ + " to " + path_, renamed.message()};
+  if (const std::string reason = rename_over(temporary_, path_, sync_); !reason.empty()) {
+    return {"rename " + temporary_ + " to " + path_, reason};
   }
   temporary_.clear();
   if (sync_ == FileSync::to_disk && sync_folder(folder_) != 0) {

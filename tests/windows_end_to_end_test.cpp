@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -48,6 +49,8 @@ constexpr auto k_shutdown_timeout = std::chrono::seconds(5);
 // A run whose device never answers must still end well within this.
 constexpr auto k_silent_run_bound = std::chrono::seconds(10);
 constexpr const char* k_version_file = "murvecolor-wine-version";
+// The COM numbers Wine gives out, and murvecolor -list looks at.
+constexpr int k_com_numbers = 256;
 
 struct WineTools {
   std::string loader;  // wine64
@@ -174,10 +177,12 @@ void copy_template(const fs::path& templ, const fs::path& prefix) {
   }
 }
 
-// A Wine prefix of one test, whose COM ports reach the given Unix devices.
+// A Wine prefix of one test, whose COM ports reach the given Unix devices; with `no_others`, no
+// other COM number reaches anything, for a test that probes every port there is.
 class WinePrefix {
  public:
-  WinePrefix(const WineTools& tools, const TempDir& dir, const std::map<int, std::string>& ports)
+  WinePrefix(const WineTools& tools, const TempDir& dir, const std::map<int, std::string>& ports,
+             bool no_others = false)
       : tools_(tools),
         dir_(dir),
         path_(build_folder() / "wine-prefixes" / fs::path(dir.path()).filename()),
@@ -206,6 +211,15 @@ class WinePrefix {
       const fs::path link = path_ / "dosdevices" / ("com" + std::to_string(port));
       fs::remove(link);
       fs::create_symlink(device, link);
+    }
+    // The mount manager makes no port whose link it can't make, and a folder stands in the way
+    // of one; opening such a name fails with ERROR_ACCESS_DENIED, not as a missing port does.
+    for (int port = 1; no_others && port <= k_com_numbers; ++port) {
+      const fs::path link = path_ / "dosdevices" / ("com" + std::to_string(port));
+      if (ports.count(port) == 0) {
+        fs::remove(link);
+        fs::create_directory(link);
+      }
     }
     write_file(path_ / "system.reg", read_file(path_ / "system.reg") + mapping);
   }
@@ -346,13 +360,15 @@ TEST_P(WindowsPortNumbers, PortIsFoundByItsNumber) {
   const WinePrefix prefix(tools_, dir_, {{port, device.link_path()}});
   ASSERT_EQ(prefix.error(), "");
 
-  const ProcessResult run =
-      prefix.run_murvecolor({"-com", std::to_string(port), "-config", "empty.cfg"});
+  // -com takes 1 to 16; -port COMn reaches the rest.
+  const ProcessResult run = prefix.run_murvecolor({port <= 16 ? "-com" : "-port",
+                                                   (port <= 16 ? "" : "COM") + std::to_string(port),
+                                                   "-config", "empty.cfg"});
   EXPECT_NE(run.output.find("MURVE Pro"), std::string::npos) << run.output;
   EXPECT_EQ(device.eeprom(), default_eeprom());
 }
 
-INSTANTIATE_TEST_SUITE_P(Wine, WindowsPortNumbers, ::testing::Values(1, 9, 10, 16));
+INSTANTIATE_TEST_SUITE_P(Wine, WindowsPortNumbers, ::testing::Values(1, 9, 10, 16, 17));
 
 TEST_F(WindowsEndToEnd, PortThatDoesNotExistGivesTwoEmptyLines) {
   write_file(dir_.file("empty.cfg"), "");
@@ -379,7 +395,7 @@ TEST_F(WindowsEndToEnd, PortThatDoesNotExistGivesTwoEmptyLines) {
   }
 }
 
-// -verify under Wine: the same verdict and exit status as on Linux.
+// -verify under Wine: the same verdict and exit status as on Linux; and -check, which only reads.
 TEST_F(WindowsEndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
   write_file(dir_.file("empty.cfg"), "");
   for (const bool corrupt : {false, true}) {
@@ -399,7 +415,43 @@ TEST_F(WindowsEndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
               verdict);
     EXPECT_EQ(run.exit_status, corrupt ? 1 : 0);
     EXPECT_EQ(run.error_output, "");
+
+    const std::size_t received = device.received().size();
+    const ProcessResult check =
+        prefix.run_murvecolor({"-com", "5", "-config", "empty.cfg", "-check"});
+    EXPECT_EQ(check.exit_status, corrupt ? 1 : 0);
+    EXPECT_NE(
+        check.output.find(corrupt ? "\nverify failed: 1 of 210 bytes differs\n0x0c4: expected"
+                                  : "\nverified: 210 bytes at 0x080-0x151 hold the signature"),
+        std::string::npos)
+        << check.output;
+    EXPECT_EQ(device.received().substr(received),
+              "\rh\reepromex read 80\neepromex read a0\neepromex read c0\neepromex read e0\n"
+              "eepromex read 100\neepromex read 120\neepromex read 140\n");
   }
+}
+
+// -list probes every COM port there is, and names the device on the test's.
+TEST_F(WindowsEndToEnd, ListFindsTheDevice) {
+  SimulatedDevice device(dir_);
+  ASSERT_TRUE(device.started());
+  const WinePrefix prefix(tools_, dir_, {{5, device.link_path()}}, true);
+  ASSERT_EQ(prefix.error(), "");
+  // A first run touches no port and lets Wine number the serial ports of the host.
+  ASSERT_EQ(prefix.run_murvecolor({}).exit_status, 0);
+  for (int port = 1; port <= k_com_numbers; ++port) {
+    if (port != 5 && prefix.has_dos_device("com" + std::to_string(port))) {
+      GTEST_SKIP() << "Wine gives this host a COM" << port
+                   << " of its own, which -list would probe";
+    }
+  }
+
+  const ProcessResult run = prefix.run_murvecolor({"-list"});
+  EXPECT_EQ(run.exit_status, 0) << run.error_output;
+  const std::string lines = run.output.substr(std::min(run.output.size(), std::strlen(k_banner)));
+  EXPECT_EQ(lines.rfind("COM5 ", 0), 0u) << run.output;
+  EXPECT_NE(lines.find("MURVE Pro"), std::string::npos) << run.output;
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 1) << run.output;
 }
 
 // The port's write timeouts while murvecolor has it, and after: a port without a write bound
@@ -419,31 +471,43 @@ TEST_F(WindowsEndToEnd, PortGetsAWriteBoundAndItsTimeoutsBack) {
 
 // Under Wine, unlike Windows, a port named in the registry opens even when its device is missing
 // (the open reaches the device object that Wine's mount manager made for the port); then every
-// write fails with ERROR_INVALID_FUNCTION, and so the first command does.
-TEST_F(WindowsEndToEnd, PortWhoseDeviceIsMissingFailsTheFirstWrite) {
+// call on it fails with ERROR_INVALID_FUNCTION, and so GetCommState does: no serial port.
+TEST_F(WindowsEndToEnd, PortWhoseDeviceIsMissingIsNoSerialPort) {
   write_file(dir_.file("empty.cfg"), "");
   const WinePrefix prefix(tools_, dir_, {{5, dir_.file("no-device")}});
   ASSERT_EQ(prefix.error(), "");
 
   const ProcessResult run = prefix.run_murvecolor({"-com", "5", "-config", "empty.cfg"});
   EXPECT_EQ(run.exit_status, 0);
-  EXPECT_EQ(run.output, std::string(k_banner) + "write error.\n" + "\n");
-  EXPECT_EQ(run.error_output.rfind("murvecolor: write error on \\\\.\\COM5: ", 0), 0u)
+  EXPECT_EQ(run.output, std::string(k_banner) + "\n" + "\n");
+  EXPECT_EQ(run.error_output.rfind("murvecolor: cannot open \\\\.\\COM5: ", 0), 0u)
       << run.error_output;
+  EXPECT_NE(run.error_output.find("(not a serial port)"), std::string::npos);
 }
 
+// A device that never answers, and one that hangs up when asked who it is: the port gone, which
+// is told apart from silence.
 TEST_F(WindowsEndToEnd, SilentDeviceIsReportedMissingWithinTheBound) {
   write_file(dir_.file("empty.cfg"), "");
-  SimulatedDevice device(dir_, {"--silent"});
-  ASSERT_TRUE(device.started());
-  const WinePrefix prefix(tools_, dir_, {{5, device.link_path()}});
-  ASSERT_EQ(prefix.error(), "");
+  for (const bool hangs_up : {false, true}) {
+    SCOPED_TRACE(hangs_up ? "hangs up" : "silent");
+    TempDir device_dir;
+    SimulatedDevice device(device_dir, hangs_up ? std::vector<std::string>{"--hangup-after", "1"}
+                                                : std::vector<std::string>{"--silent"});
+    ASSERT_TRUE(device.started());
+    const WinePrefix prefix(tools_, dir_, {{5, device.link_path()}});
+    ASSERT_EQ(prefix.error(), "");
 
-  const ProcessResult run = prefix.run_murvecolor({"-com", "5", "-config", "empty.cfg"});
-  EXPECT_FALSE(run.timed_out);
-  EXPECT_LT(run.elapsed, k_silent_run_bound);
-  EXPECT_EQ(run.exit_status, 0);
-  EXPECT_EQ(run.output, std::string(k_banner) + "\n" + "MURVE(6183) not found.\n" + "\n");
+    const ProcessResult run = prefix.run_murvecolor({"-com", "5", "-config", "empty.cfg"});
+    EXPECT_FALSE(run.timed_out);
+    EXPECT_LT(run.elapsed, k_silent_run_bound);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.output, std::string(k_banner) + "\n" + "MURVE(6183) not found.\n" + "\n");
+    EXPECT_NE(run.error_output.find(hangs_up ? "\\\\.\\COM5 hung up before the device answered"
+                                             : "no answer from the device on \\\\.\\COM5"),
+              std::string::npos)
+        << run.error_output;
+  }
 }
 
 TEST_F(WindowsEndToEnd, SettingsFileErrorEndsTheRunBeforeThePort) {
@@ -529,19 +593,31 @@ TEST_F(WindowsZip, ProgramsFromItProgramAndBackUpTheDevice) {
   EXPECT_NE(programmed.output.find("Verify..\n"), std::string::npos) << programmed.output;
   EXPECT_EQ(device.eeprom(), default_eeprom());
 
-  const ProcessResult backup =
-      prefix.run((unzipped / "murvedump.exe").string(), {"-com", "5", "-o", "backup.cfg"});
-  EXPECT_FALSE(backup.timed_out);
-  EXPECT_EQ(backup.exit_status, 0) << backup.output;
-  const std::string saved = read_file(dir_.file("backup.cfg"));
-  EXPECT_NE(saved.find("\nc2608 "), std::string::npos) << saved;
   // The same settings as the native murvedump saves; only the time in the first line may differ.
   const ProcessResult native = run_process({MURVEDUMP_EXE, "-com", "5"}, {device.com5_variable()});
   ASSERT_EQ(native.exit_status, 0);
   const auto after_first_line = [](const std::string& text) {
     return text.substr(std::min(text.find('\n'), text.size()));
   };
-  EXPECT_EQ(after_first_line(saved), after_first_line(native.output));
+  // Names outside the ANSI code page and with spaces, as given: the programs' code page is UTF-8.
+  // Wine reads the arguments in the locale's encoding.
+  const std::vector<std::string> utf8 = {"LC_ALL=C.UTF-8"};
+  const std::string murvecolor = (unzipped / "murvecolor.exe").string();
+  for (const std::string name : {"バックアップ.cfg", "my colours.cfg"}) {
+    SCOPED_TRACE(name);
+    const ProcessResult missing = prefix.run(murvecolor, {"-com", "5", "-config", name}, utf8);
+    EXPECT_EQ(missing.output, std::string(k_banner) + "open error.[" + name + "]\n");
+    const ProcessResult backup =
+        prefix.run((unzipped / "murvedump.exe").string(), {"-com", "5", "-o", name}, utf8);
+    EXPECT_FALSE(backup.timed_out);
+    EXPECT_EQ(backup.exit_status, 0) << backup.output;
+    const std::string saved = read_file(dir_.file(name));
+    EXPECT_NE(saved.find("\nc2608 "), std::string::npos) << saved;
+    EXPECT_EQ(after_first_line(saved), after_first_line(native.output));
+    const ProcessResult restored = prefix.run(murvecolor, {"-com", "5", "-config", name}, utf8);
+    EXPECT_EQ(restored.exit_status, 0);
+    EXPECT_NE(restored.output.find("Verify..\n"), std::string::npos) << restored.output;
+  }
 }
 
 }  // namespace

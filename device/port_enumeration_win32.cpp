@@ -1,0 +1,100 @@
+#include <windows.h>
+
+// After windows.h, which they need; initguid.h first, so that devguid.h defines the class GUID
+// here rather than leave it to a library.
+#include <initguid.h>
+
+#include <devguid.h>
+#include <setupapi.h>
+
+#include <array>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "device/port_enumeration.h"
+
+namespace murve {
+namespace {
+
+// The COM numbers Windows gives out.
+constexpr int k_highest_com_number = 256;
+
+// "COM5" -> 5; 0 for anything else.
+int com_number_of(const std::string& name) {
+  if (name.size() < 4 || name.size() > 6 || _strnicmp(name.c_str(), "COM", 3) != 0 ||
+      name.find_first_not_of("0123456789", 3) != std::string::npos) {
+    return 0;
+  }
+  return std::stoi(name.substr(3));
+}
+
+// What Device Manager calls each port of the Ports class, by its COM number: the friendly name,
+// less the " (COMn)" that repeats the number. Empty where SetupAPI knows nothing of the port
+// (Wine's ports, some virtual ones).
+std::map<int, std::string> port_descriptions() {
+  std::map<int, std::string> descriptions;
+  HDEVINFO devices = SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+  if (devices == INVALID_HANDLE_VALUE) {
+    return descriptions;
+  }
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+    // The device's own key names its port; the friendly name only ends in it by custom.
+    HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    if (key == INVALID_HANDLE_VALUE) {
+      continue;
+    }
+    std::array<char, 32> port_name{};
+    DWORD size = port_name.size() - 1;
+    DWORD type = 0;
+    const LONG read = RegQueryValueExA(key, "PortName", nullptr, &type,
+                                       reinterpret_cast<BYTE*>(port_name.data()), &size);
+    RegCloseKey(key);
+    const int number =
+        read == ERROR_SUCCESS && type == REG_SZ ? com_number_of(port_name.data()) : 0;
+    std::array<char, 512> friendly{};
+    if (number == 0 ||
+        !SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_FRIENDLYNAME, nullptr,
+                                           reinterpret_cast<BYTE*>(friendly.data()),
+                                           friendly.size() - 1, nullptr)) {
+      continue;
+    }
+    std::string text = friendly.data();
+    const std::string suffix = " (COM" + std::to_string(number) + ")";
+    if (text.size() > suffix.size() &&
+        text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      text.resize(text.size() - suffix.size());
+    }
+    descriptions[number] = text;
+  }
+  SetupDiDestroyDeviceInfoList(devices);
+  return descriptions;
+}
+
+}  // namespace
+
+std::vector<SerialPortEntry> list_serial_ports(const std::string&) {
+  const std::map<int, std::string> descriptions = port_descriptions();
+  std::vector<SerialPortEntry> ports;
+  // A COM port exists when its DOS device name does, whoever's driver made it.
+  std::array<char, 512> target{};
+  for (int number = 1; number <= k_highest_com_number; ++number) {
+    const std::string name = "COM" + std::to_string(number);
+    if (QueryDosDeviceA(name.c_str(), target.data(), target.size()) == 0 &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      continue;
+    }
+    SerialPortEntry port;
+    port.path = "\\\\.\\" + name;
+    port.com_number = number;
+    if (const auto found = descriptions.find(number); found != descriptions.end()) {
+      port.description = found->second;
+    }
+    ports.push_back(port);
+  }
+  return ports;
+}
+
+}  // namespace murve
