@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "settings/memory_map.h"
 #include "settings/text_format.h"
@@ -33,6 +34,12 @@ std::string printable(const std::string& text) {
     }
   }
   return shown;
+}
+
+// The settings file is the C runtime's: its errors are errno values on every platform, which
+// Windows' system messages would word as other errors.
+std::string settings_error_text(int error_number) {
+  return std::strerror(error_number);
 }
 
 std::string describe_character(char c) {
@@ -169,7 +176,7 @@ std::string explain_settings_failure(const SettingsOutcome& outcome, const std::
   switch (outcome.failure) {
     case SettingsFailure::cannot_open: {
       std::string text = printable(path) + ": cannot open the settings file: " +
-                         system_error_text(outcome.error_number);
+                         settings_error_text(outcome.error_number);
       if (path == RunOptions{}.settings_path && outcome.error_number == ENOENT) {
         text += " (-config FILE names another; " + example_file_hint() + ")";
       }
@@ -201,7 +208,7 @@ std::string explain_settings_read_error(const SettingsOutcome& outcome, const st
   }
   return format_text("%s:%u: read error: %s; the lines before it are used", printable(path).c_str(),
                      static_cast<unsigned>(outcome.line_number + 1),
-                     system_error_text(outcome.error_number).c_str());
+                     settings_error_text(outcome.error_number).c_str());
 }
 
 std::string explain_open_failure(const PortOpening& opening, const PortLabel& port) {
