@@ -725,20 +725,37 @@ std::string test_name(const testing::TestParamInfo<FaultCase>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, EndToEndFault, testing::ValuesIn(fault_cases()), test_name);
 
+// The port's mode is given back as found, its rate too; -port names the port and -baud sets the
+// rate for the run: the device answers h only at 57600 (the observer leaves the line at 19200).
 TEST(EndToEnd, PortSettingsAreGivenBackAsFound) {
-  TempDir dir;
-  write_file(dir.file("settings.cfg"), "");
-  SimulatedDevice device(dir);
-  ASSERT_TRUE(device.started());
-  PortObserver observer(device.link_path(), true);
-  ASSERT_TRUE(observer.ready());
-  const ProcessResult run =
-      run_murvecolor({"-com", "5", "-config", dir.file("settings.cfg")}, {device.com5_variable()});
-  EXPECT_NE(run.output.find("Verify..\n"), std::string::npos);
-  EXPECT_EQ(run.exit_status, 0);
-  // Raw while in use: the commands reached the device unchanged, nothing echoed back.
-  EXPECT_EQ(device.received(), all_commands());
-  EXPECT_TRUE(observer.given_back());
+  struct Case {
+    const char* name;
+    std::vector<std::string> arguments;  // before -config
+    bool programmed;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"-com and the rate as found", {"-com", "5"}, false},
+                         {"-port and -baud 57600", {"-port", "LINK", "-baud", "57600"}, true},
+                         {"-baud given before a later -com",
+                          {"-baud", "57600", "-port", "x", "-com", "5"},
+                          true}}) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_file(dir.file("settings.cfg"), "");
+    SimulatedDevice device(dir, {"--expect-baud", "57600"});
+    ASSERT_TRUE(device.started());
+    PortObserver observer(device.link_path(), true);
+    ASSERT_TRUE(observer.ready());
+    std::vector<std::string> arguments = c.arguments;
+    std::replace(arguments.begin(), arguments.end(), std::string("LINK"), device.link_path());
+    arguments.insert(arguments.end(), {"-config", dir.file("settings.cfg")});
+    const ProcessResult run = run_murvecolor(arguments, {device.com5_variable()});
+    EXPECT_EQ(run.output.find("Verify..\n") != std::string::npos, c.programmed);
+    EXPECT_EQ(run.exit_status, 0);
+    // Raw while in use: the commands reached the device unchanged, nothing echoed back.
+    EXPECT_EQ(device.received(), c.programmed ? all_commands() : "\rh\r");
+    EXPECT_TRUE(observer.given_back());
+  }
 }
 
 TEST(EndToEnd, SignalsGiveThePortBackBeforeTheToolDies) {
