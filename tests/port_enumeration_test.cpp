@@ -15,42 +15,42 @@ namespace {
 namespace fs = std::filesystem;
 
 // A /dev and /sys as Linux has them for a PC's own UART, a ttyS node without one, an FTDI
-// adapter and an Arduino.
+// adapter and an Arduino: "path=contents" is a file, "path>target" a symbolic link.
 void make_tree(const fs::path& root) {
-  const auto file = [&](const std::string& path, const std::string& text) {
-    fs::create_directories((root / path).parent_path());
-    write_file((root / path).string(), text);
-  };
-  const auto link = [&](const std::string& path, const std::string& target) {
-    fs::create_directories((root / path).parent_path());
-    fs::create_symlink(target, root / path);
-  };
-  for (const char* node : {"ttyS0", "ttyS1", "ttyUSB0", "ttyACM0"}) {
-    file(std::string("dev/") + node, "");
-  }
-  link("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1234-if00-port0", "../../ttyUSB0");
-  file("sys/class/tty/ttyS0/type", "4\n");
-  file("sys/class/tty/ttyS1/type", "0\n");
-  file("sys/devices/pnp0/00:04/x", "");
-  file("sys/bus/pnp/drivers/serial/x", "");
-  link("sys/devices/pnp0/00:04/driver", "../../../bus/pnp/drivers/serial");
-  link("sys/class/tty/ttyS0/device", "../../../devices/pnp0/00:04");
-  for (const auto& [name, values] :
-       std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>{
-           {"1-1",
-            {{"idVendor", "0403"},
-             {"idProduct", "6001"},
-             {"manufacturer", "FTDI"},
-             {"product", "FT232R USB UART"},
-             {"serial", "A1234"}}},
-           {"1-2", {{"idVendor", "2341"}, {"idProduct", "0043"}, {"product", "Arduino Uno"}}}}) {
-    for (const auto& [attribute, value] : values) {
-      file("sys/devices/usb1/" + name + "/" + attribute, value + "\n");
+  const std::string usb = "sys/devices/usb1/";
+  for (const std::string& entry : std::vector<std::string>{
+           "dev/ttyS0=",
+           "dev/ttyS1=",
+           "dev/ttyUSB0=",
+           "dev/ttyACM0=",
+           "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1234-if00-port0>../../ttyUSB0",
+           "sys/class/tty/ttyS0/type=4",
+           "sys/class/tty/ttyS1/type=0",
+           "sys/devices/pnp0/00:04/x=",
+           "sys/bus/pnp/drivers/serial/x=",
+           "sys/devices/pnp0/00:04/driver>../../../bus/pnp/drivers/serial",
+           "sys/class/tty/ttyS0/device>../../../devices/pnp0/00:04",
+           usb + "1-1/idVendor=0403",
+           usb + "1-1/idProduct=6001",
+           usb + "1-1/manufacturer=FTDI",
+           usb + "1-1/product=FT232R USB UART",
+           usb + "1-1/serial=A1234",
+           usb + "1-1/1-1:1.0/x=",
+           usb + "1-2/idVendor=2341",
+           usb + "1-2/idProduct=0043",
+           usb + "1-2/product=Arduino Uno",
+           usb + "1-2/1-2:1.0/x=",
+           "sys/class/tty/ttyUSB0/device>../../../devices/usb1/1-1/1-1:1.0",
+           "sys/class/tty/ttyACM0/device>../../../devices/usb1/1-2/1-2:1.0"}) {
+    const std::size_t split = entry.find_first_of("=>");
+    const fs::path path = root / entry.substr(0, split);
+    fs::create_directories(path.parent_path());
+    if (entry[split] == '>') {
+      fs::create_symlink(entry.substr(split + 1), path);
+    } else {
+      write_file(path.string(), entry.substr(split + 1) + "\n");
     }
-    file("sys/devices/usb1/" + name + "/" + name + ":1.0/x", "");
   }
-  link("sys/class/tty/ttyUSB0/device", "../../../devices/usb1/1-1/1-1:1.0");
-  link("sys/class/tty/ttyACM0/device", "../../../devices/usb1/1-2/1-2:1.0");
 }
 
 TEST(ListSerialPorts, ReadsDevAndSysfs) {
