@@ -103,13 +103,7 @@ TestMachine::TestMachine(const TempDir& dir, const MachineSetup& setup) {
     dup2(out[1], STDOUT_FILENO);
     const int errors = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(errors, STDERR_FILENO);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) {
-      args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
+    exec_child(argv, {}, "");
   }
   close(in[0]);
   close(out[1]);

@@ -117,24 +117,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void exec_child(const std::vector<std::string>& argv,
-                             const std::vector<std::string>& environment,
-                             const std::string& working_dir) {
-  for (const std::string& variable : environment) {
-    putenv(const_cast<char*>(variable.c_str()));
-  }
-  if (!working_dir.empty() && chdir(working_dir.c_str()) != 0) {
-    _exit(126);
-  }
-  std::vector<char*> args;
-  for (const std::string& arg : argv) {
-    args.push_back(const_cast<char*>(arg.c_str()));
-  }
-  args.push_back(nullptr);
-  execvp(args[0], args.data());
-  _exit(127);
-}
-
 Milliseconds milliseconds_of(const timeval& time) {
   return std::chrono::seconds(time.tv_sec) + std::chrono::microseconds(time.tv_usec);
 }
@@ -161,6 +143,24 @@ void drop_wrapper_lines(std::string& error_output) {
 }
 
 }  // namespace
+
+[[noreturn]] void exec_child(const std::vector<std::string>& argv,
+                             const std::vector<std::string>& environment,
+                             const std::string& working_dir) {
+  for (const std::string& variable : environment) {
+    putenv(const_cast<char*>(variable.c_str()));
+  }
+  if (!working_dir.empty() && chdir(working_dir.c_str()) != 0) {
+    _exit(126);
+  }
+  std::vector<char*> args;
+  for (const std::string& arg : argv) {
+    args.push_back(const_cast<char*>(arg.c_str()));
+  }
+  args.push_back(nullptr);
+  execvp(args[0], args.data());
+  _exit(127);
+}
 
 ProcessResult run_process(const std::vector<std::string>& argv,
                           const std::vector<std::string>& environment,

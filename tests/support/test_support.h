@@ -73,6 +73,11 @@ ProcessResult run_murvecolor(const std::vector<std::string>& arguments,
                              const std::string& working_dir = "");
 
 #ifndef _WIN32
+// In a child process: `environment` added, in `working_dir` when given, becomes `argv`.
+[[noreturn]] void exec_child(const std::vector<std::string>& argv,
+                             const std::vector<std::string>& environment,
+                             const std::string& working_dir);
+
 // A murvesim process serving a pty for the length of a test.
 class SimulatedDevice {
  public:
