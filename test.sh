@@ -78,16 +78,6 @@ stage() {
   failed=$((failed + failures))
 }
 
-stage native ctest --test-dir build --output-on-failure -j2 -E '^RealUart'
-
-# The kernel's 8250 driver under QEMU, on its own: the machine takes both cores while it boots.
-# A skip (no kernel, no QEMU) counts as a failure here.
-real_uart() {
-  ctest --test-dir build --output-on-failure -R '^RealUart' | tee "$logs/uart-ctest.log" &&
-    ! grep -q 'Not Run\|Skipped' "$logs/uart-ctest.log"
-}
-stage uart real_uart
-
 # --- Hardening. The sanitizer build is clang's when there is one, so that it has the fuzz
 # targets too; the Windows tests there would only run the same murvecolor.exe again.
 if command -v clang++ >/dev/null; then
@@ -96,13 +86,34 @@ else
   sanitizer_compiler=g++
   echo "test.sh: no clang; the sanitizer build has no fuzz targets"
 fi
-sanitizer_build() {
-  cmake -S . -B build-asan -G Ninja -DCMAKE_CXX_COMPILER="$sanitizer_compiler" \
-    -DMURVECOLOR_WERROR=ON -DMURVECOLOR_SANITIZE=ON -DMURVECOLOR_FUZZ=ON &&
-    cmake --build build-asan &&
-    ctest --test-dir build-asan --output-on-failure -j2 -E '^(Wine/)?Windows|^RealUart'
+# Built while the native and real-UART stages run, whose tests mostly wait on their devices.
+(cmake -S . -B build-asan -G Ninja -DCMAKE_CXX_COMPILER="$sanitizer_compiler" \
+  -DMURVECOLOR_WERROR=ON -DMURVECOLOR_SANITIZE=ON -DMURVECOLOR_FUZZ=ON &&
+  nice cmake --build build-asan) >"$logs/sanitizer-build.log" 2>&1 &
+sanitizer_build_pid=$!
+trap '[ -z "$sanitizer_build_pid" ] || kill "$sanitizer_build_pid" 2>/dev/null; rm -rf "$logs"' EXIT
+
+stage native ctest --test-dir build --output-on-failure -j2 -E '^RealUart'
+
+# The kernel's 8250 driver under QEMU. A skip (no kernel, no QEMU) counts as a failure here.
+real_uart() {
+  ctest --test-dir build --output-on-failure -R '^RealUart' | tee "$logs/uart-ctest.log" &&
+    ! grep -q 'Not Run\|Skipped' "$logs/uart-ctest.log"
 }
-stage sanitizers sanitizer_build
+stage uart real_uart
+
+# The sanitizer build was started before the native stage; its log says why it failed.
+sanitizer_build_status=0
+wait "$sanitizer_build_pid" || sanitizer_build_status=$?
+sanitizer_build_pid=
+sanitizer_tests() {
+  if [ "$sanitizer_build_status" -ne 0 ]; then
+    cat "$logs/sanitizer-build.log"
+    return 1
+  fi
+  ctest --test-dir build-asan --output-on-failure -j2 -E '^(Wine/)?Windows|^RealUart'
+}
+stage sanitizers sanitizer_tests
 
 if command -v valgrind >/dev/null; then
   stage valgrind env MURVECOLOR_TEST_WRAPPER="valgrind --error-exitcode=99 --leak-check=full \
