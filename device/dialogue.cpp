@@ -80,14 +80,13 @@ void Dialogue::finish_answer() {
   const std::int64_t give_up = link_.monotonic_ms() + k_complete_reply_limit_ms;
   const std::size_t prompt_length = std::strlen(k_console_prompt);
   for (;;) {
-    const bool prompted =
-        response_length_ >= prompt_length &&
-        std::memcmp(response_.data() + response_length_ - prompt_length, k_console_prompt,
-                    prompt_length) == 0;
+    const bool prompted = response_length_ >= prompt_length &&
+                          std::memcmp(response_.data() + response_length_ - prompt_length,
+                                      k_console_prompt, prompt_length) == 0;
     const std::int64_t remaining = give_up - link_.monotonic_ms();
     if (prompted || response_length_ >= k_max_reply_bytes || remaining <= 0 ||
-        append_response(static_cast<int>(std::min<std::int64_t>(remaining, k_quiet_line_ms))) ==
-            0) {
+        append_response(
+            static_cast<int>(std::min<std::int64_t>(remaining, k_further_byte_timeout_ms))) == 0) {
       return;
     }
   }
@@ -99,8 +98,8 @@ void Dialogue::drop_answer(int sleep_ms) {
   std::int64_t last_arrival = -1;
   std::string tail;  // the last bytes that came, to see whether the answer ended in the prompt
   for (std::int64_t now = link_.monotonic_ms(); now < sleep_end; now = link_.monotonic_ms()) {
-    const std::size_t got = link_.receive_bytes(response_.data(), k_max_reply_bytes,
-                                                static_cast<int>(sleep_end - now));
+    const std::size_t got =
+        link_.receive_bytes(response_.data(), k_max_reply_bytes, static_cast<int>(sleep_end - now));
     if (got == 0) {
       break;  // the sleep is over, or the device has hung up
     }
@@ -112,10 +111,9 @@ void Dialogue::drop_answer(int sleep_ms) {
   const bool began_late =
       last_arrival < 0 &&
       link_.receive_bytes(response_.data(), k_max_reply_bytes, k_reply_timeout_ms) > 0;
-  const bool may_go_on =
-      last_arrival >= 0 && sleep_end - last_arrival < k_quiet_line_ms && tail != prompt;
+  const bool may_go_on = last_arrival >= 0 && tail != prompt;
   if (began_late || may_go_on) {
-    discard_leftovers(k_quiet_line_ms);
+    discard_leftovers(k_quiet_line_ms, k_further_byte_timeout_ms);
   }
   clear_response();
 }

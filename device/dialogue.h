@@ -24,8 +24,8 @@ inline constexpr int k_complete_reply_limit_ms = 3000;
 // slow line the rest of an earlier reply is still on its way.
 inline constexpr int k_quiet_line_ms = 20;
 // The console ends every answer with its prompt: an answer that ends in it is over. One that
-// does not is taken to go on while its bytes keep coming within k_quiet_line_ms, longer than a
-// USB adapter holds back the last bytes of an answer (16 ms).
+// does not is taken to go on while its bytes keep coming within k_further_byte_timeout_ms, as a
+// reply being completed does: longer than a USB adapter holds back the last bytes of an answer.
 inline constexpr const char* k_console_prompt = "> ";
 
 using ResponseBuffer = std::array<char, k_response_capacity>;
@@ -69,16 +69,16 @@ class Dialogue {
   // the device is still sending, without waiting when the line is quiet.
   void discard_stale_input();
 
-  // Goes on reading into the reply until it ends in the console's prompt, or the line has been
-  // quiet for k_quiet_line_ms (k_complete_reply_limit_ms at most, or a full buffer): the rest of
-  // an answer that the line delivers in chunks.
+  // Goes on reading into the reply until it ends in the console's prompt, or no byte has come
+  // for k_further_byte_timeout_ms (k_complete_reply_limit_ms at most, or a full buffer): the rest
+  // of an answer that the line delivers in chunks.
   void finish_answer();
 
   // Sleeps `sleep_ms`, dropping what the device sends meanwhile, for an answer that is not looked
-  // at. When that answer may still be coming at the end of the sleep (its last byte came within
-  // k_quiet_line_ms and it does not end in the prompt), or began only after it (within
-  // k_reply_timeout_ms), it is dropped until the line has been quiet for k_quiet_line_ms, so that
-  // its rest is not taken for the beginning of the next answer. Leaves the reply empty.
+  // at. When that answer does not end in the prompt by then, or began only after the sleep
+  // (within k_reply_timeout_ms), it is dropped until no byte has come for
+  // k_further_byte_timeout_ms, so that its rest is not taken for the beginning of the next
+  // answer. Leaves the reply empty.
   void drop_answer(int sleep_ms);
 
   // The reply as text, up to its first NUL byte.
