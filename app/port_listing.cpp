@@ -1,9 +1,11 @@
 #include "app/port_listing.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -106,7 +108,11 @@ int list_serial_ports_for_murve(const char* program, unsigned baud) {
     std::vector<std::thread> probing;
     probing.reserve(ports.size());
     for (std::size_t i = 0; i < ports.size(); ++i) {
-      probing.emplace_back([&, i] { probes[i] = probe(ports[i], baud); });
+      try {
+        probing.emplace_back([&, i] { probes[i] = probe(ports[i], baud); });
+      } catch (const std::system_error&) {
+        probes[i] = probe(ports[i], baud);  // no thread to be had: this one in turn
+      }
     }
     for (std::thread& thread : probing) {
       thread.join();
