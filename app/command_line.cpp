@@ -18,16 +18,6 @@ CommandLine rejected(CommandLineProblem problem, std::string argument = "") {
   return command_line;
 }
 
-// A rate is given as plain decimal digits; "9600x" is no rate.
-bool read_baud(const char* text, unsigned& baud) {
-  if (*text == '\0' || std::strspn(text, "0123456789") != std::strlen(text) ||
-      std::strlen(text) > 9) {
-    return false;
-  }
-  baud = static_cast<unsigned>(std::strtoul(text, nullptr, 10));
-  return is_supported_baud_rate(baud);
-}
-
 CommandLine parse_arguments(int argc, const char* const* argv) {
   RunOptions options;
   Expecting expecting = Expecting::option;
@@ -81,7 +71,7 @@ CommandLine parse_arguments(int argc, const char* const* argv) {
         expecting = Expecting::option;
         break;
       case Expecting::baud:
-        if (!read_baud(argument, options.baud)) {
+        if (!read_baud_rate(argument, options.baud)) {
           return rejected(CommandLineProblem::baud_unsupported, argument);
         }
         expecting = Expecting::option;
@@ -122,6 +112,15 @@ CommandLine parse_arguments(int argc, const char* const* argv) {
 }
 
 }  // namespace
+
+bool read_baud_rate(const char* text, unsigned& baud) {
+  if (*text == '\0' || std::strspn(text, "0123456789") != std::strlen(text) ||
+      std::strlen(text) > 9) {
+    return false;
+  }
+  baud = static_cast<unsigned>(std::strtoul(text, nullptr, 10));
+  return is_supported_baud_rate(baud);
+}
 
 CommandLine parse_command_line(int argc, const char* const* argv) {
   CommandLine command_line = parse_arguments(argc, argv);

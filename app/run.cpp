@@ -53,8 +53,13 @@ class Run {
     }
     port_.flow_control = opening.link->hardware_flow_control();
     Dialogue dialogue(*opening.link);
-    const DeviceVerdict verdict =
-        options_.mode == RunMode::check ? check(dialogue, image) : program(dialogue, image);
+    DeviceVerdict verdict = asked_verdict(false);
+    if (identify(dialogue)) {
+      // -check goes from identifying straight to the read-back: nothing is written.
+      verdict = options_.mode == RunMode::check
+                    ? read_and_judge(dialogue, image, VerdictWording::as_expected)
+                    : program(dialogue, image);
+    }
     opening.link->close_port();
     std::printf("\n");
     return verdict;
@@ -87,10 +92,8 @@ class Run {
     return false;
   }
 
+  // The writes and the signature, then the read-back.
   DeviceVerdict program(Dialogue& dialogue, const ColorImage& image) {
-    if (!identify(dialogue)) {
-      return asked_verdict(false);
-    }
     // Said by the signal handler if the run is stopped before the signature is in place.
     set_interruption_notice(interrupted_writes_notice(k_program, port_, rerun_option()));
     const WriteObserver echo = [this](const WriteReport& report) { echo_command(report); };
@@ -102,14 +105,6 @@ class Run {
     }
     std::printf("\n");
     return read_and_judge(dialogue, image, VerdictWording::as_written);
-  }
-
-  // -check: the dialogue as far as identifying, then the read-back; nothing is written.
-  DeviceVerdict check(Dialogue& dialogue, const ColorImage& image) {
-    if (!identify(dialogue)) {
-      return asked_verdict(false);
-    }
-    return read_and_judge(dialogue, image, VerdictWording::as_expected);
   }
 
   DeviceVerdict read_and_judge(Dialogue& dialogue, const ColorImage& image,

@@ -92,11 +92,9 @@ Identification identify_device(Dialogue& dialogue) {
     return identification;
   }
   dialogue.complete_response(lacks_device_line);
-  // The rest of the banner, which would otherwise be taken for the answers that follow it.
   if (std::strstr(dialogue.response(), k_device_name) != nullptr) {
+    // The rest of the banner, which would otherwise be taken for the answers that follow it.
     dialogue.finish_answer();
-  }
-  if (std::strstr(dialogue.response(), k_device_name) != nullptr) {
     identification.result = IdentifyResult::identified;
   } else if (dialogue.response_size() > 0) {
     identification.result = IdentifyResult::not_murve;

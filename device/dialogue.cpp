@@ -7,6 +7,14 @@
 #include <string_view>
 
 namespace murve {
+namespace {
+
+bool ends_in_prompt(std::string_view text) {
+  return text.size() >= std::strlen(k_console_prompt) &&
+         text.substr(text.size() - std::strlen(k_console_prompt)) == k_console_prompt;
+}
+
+}  // namespace
 
 void Dialogue::clear_response() {
   response_length_ = 0;
@@ -78,13 +86,10 @@ void Dialogue::discard_stale_input() {
 
 void Dialogue::finish_answer() {
   const std::int64_t give_up = link_.monotonic_ms() + k_complete_reply_limit_ms;
-  const std::size_t prompt_length = std::strlen(k_console_prompt);
   for (;;) {
-    const bool prompted = response_length_ >= prompt_length &&
-                          std::memcmp(response_.data() + response_length_ - prompt_length,
-                                      k_console_prompt, prompt_length) == 0;
     const std::int64_t remaining = give_up - link_.monotonic_ms();
-    if (prompted || response_length_ >= k_max_reply_bytes || remaining <= 0 ||
+    if (ends_in_prompt({response_.data(), response_length_}) ||
+        response_length_ >= k_max_reply_bytes || remaining <= 0 ||
         append_response(
             static_cast<int>(std::min<std::int64_t>(remaining, k_further_byte_timeout_ms))) == 0) {
       return;
@@ -94,8 +99,7 @@ void Dialogue::finish_answer() {
 
 void Dialogue::drop_answer(int sleep_ms) {
   const std::int64_t sleep_end = link_.monotonic_ms() + sleep_ms;
-  const std::string_view prompt = k_console_prompt;
-  std::int64_t last_arrival = -1;
+  bool arrived = false;
   std::string tail;  // the last bytes that came, to see whether the answer ended in the prompt
   for (std::int64_t now = link_.monotonic_ms(); now < sleep_end; now = link_.monotonic_ms()) {
     const std::size_t got =
@@ -103,15 +107,15 @@ void Dialogue::drop_answer(int sleep_ms) {
     if (got == 0) {
       break;  // the sleep is over, or the device has hung up
     }
-    last_arrival = link_.monotonic_ms();
-    tail.append(response_.data() + (got > prompt.size() ? got - prompt.size() : 0),
-                std::min(got, prompt.size()));
-    tail.erase(0, tail.size() > prompt.size() ? tail.size() - prompt.size() : 0);
+    arrived = true;
+    tail.append(response_.data(), got);
+    tail.erase(0, tail.size() > std::strlen(k_console_prompt)
+                      ? tail.size() - std::strlen(k_console_prompt)
+                      : 0);
   }
   const bool began_late =
-      last_arrival < 0 &&
-      link_.receive_bytes(response_.data(), k_max_reply_bytes, k_reply_timeout_ms) > 0;
-  const bool may_go_on = last_arrival >= 0 && tail != prompt;
+      !arrived && link_.receive_bytes(response_.data(), k_max_reply_bytes, k_reply_timeout_ms) > 0;
+  const bool may_go_on = arrived && !ends_in_prompt(tail);
   if (began_late || may_go_on) {
     discard_leftovers(k_quiet_line_ms, k_further_byte_timeout_ms);
   }

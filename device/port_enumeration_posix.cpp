@@ -198,7 +198,7 @@ std::vector<SerialPortEntry> list_serial_ports(const std::string& root) {
     SerialPortEntry entry;
     entry.path = address.path;
     entry.com_number = number;
-    entry.description = mapped ? describe_path(sysfs, on_disk) : sysfs.describe(base_name(on_disk));
+    entry.description = describe_path(sysfs, on_disk);
     const std::string identity = identity_of(on_disk);
     if (const auto alias = by_id.find(identity); alias != by_id.end()) {
       entry.stable_path = alias->second;

@@ -40,10 +40,10 @@ bool read_reply_incomplete(const char* reply) {
 // Whether what a device sent after an answer holds the beginning of another one: the marker,
 // or the start of it at its very end. `size` counts all that came, more than the text may hold.
 bool holds_another_answer(const char* text, std::size_t size) {
-  if (size > std::strlen(text) || std::strstr(text, k_data_marker) != nullptr) {
+  const std::size_t length = std::strlen(text);
+  if (size > length || std::strstr(text, k_data_marker) != nullptr) {
     return true;
   }
-  const std::size_t length = std::strlen(text);
   const std::size_t marker_length = std::strlen(k_data_marker);
   for (std::size_t prefix = std::min(length, marker_length - 1); prefix > 0; --prefix) {
     if (std::strncmp(text + length - prefix, k_data_marker, prefix) == 0) {
@@ -151,9 +151,7 @@ ReadBackOutcome read_back(Dialogue& dialogue, ReadbackImage& image, ReadBackPace
     dialogue.sleep_ms(k_read_sleep_ms);
     dialogue.read_response();
     dialogue.complete_response(read_reply_incomplete);
-    SendOutcome sent = std::move(result.send);
     result = judge_answer(dialogue, pace);
-    result.send = std::move(sent);
     if (result.status == BlockStatus::accepted) {
       std::memcpy(image.data() + address, result.decoded.bytes.data(), k_read_block_size);
       silent_blocks = 0;

@@ -138,8 +138,8 @@ struct PortOpening {
   DeviceAccess access;
 };
 
-// Opens the port for exclusive use, discards what it holds from before, and sets the line: raw,
-// at the rate asked for, the rest as found.
+// Opens the port for exclusive use and sets the line: raw, at the rate asked for, the rest as
+// found. What it holds from before is the dialogue's to discard (Dialogue::discard_stale_input).
 PortOpening open_port(const PortAddress& address, const LineRequest& request = {});
 
 // The system's own words for an error code of this platform (errno, or GetLastError()).

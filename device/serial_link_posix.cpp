@@ -245,8 +245,6 @@ class PosixSerialLink final : public SerialLink {
       return OpenFailure::baud_refused;
     }
     flow_control_ = (raw.c_cflag & CRTSCTS) != 0;
-    // Whatever an earlier run left queued either way is not this run's.
-    tcflush(fd_.get(), TCIOFLUSH);
     return OpenFailure::none;
   }
 

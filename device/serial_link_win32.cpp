@@ -72,7 +72,7 @@ class Win32SerialLink final : public SerialLink {
   ~Win32SerialLink() override { close_port(); }
 
   // Saves what the port has, puts itself where the console handler finds it, then sets the line
-  // and the timeouts and drops what the port holds from before.
+  // and the timeouts.
   OpenFailure take(const LineRequest& request, SystemError& error) {
     found_line_.DCBlength = sizeof found_line_;
     if (!GetCommState(handle_, &found_line_) || !GetCommTimeouts(handle_, &found_timeouts_)) {
@@ -122,8 +122,6 @@ class Win32SerialLink final : public SerialLink {
       error = error_of(GetLastError());
       return OpenFailure::other;
     }
-    // Whatever an earlier run left queued either way is not this run's.
-    PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
     flow_control_ = found_line_.fOutxCtsFlow != 0;
     return OpenFailure::none;
   }

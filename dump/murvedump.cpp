@@ -2,12 +2,12 @@
 // write back.
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
 
+#include "app/command_line.h"
 #include "app/diagnostics.h"
 #include "app/process_setup.h"
 #include "device/dialogue.h"
@@ -52,10 +52,7 @@ bool parse_options(int argc, char** argv, DumpOptions& options) {
     } else if (std::strcmp(argv[i], "-port") == 0 && has_value && argv[i + 1][0] != '\0') {
       options.port_name = argv[++i];
     } else if (std::strcmp(argv[i], "-baud") == 0 && has_value) {
-      const char* rate = argv[++i];
-      options.baud = static_cast<unsigned>(std::strtoul(rate, nullptr, 10));
-      if (std::strspn(rate, "0123456789") != std::strlen(rate) || std::strlen(rate) > 9 ||
-          !murve::is_supported_baud_rate(options.baud)) {
+      if (!murve::read_baud_rate(argv[++i], options.baud)) {
         return false;
       }
     } else if (std::strcmp(argv[i], "-o") == 0 && has_value && argv[i + 1][0] != '\0') {
