@@ -447,12 +447,6 @@ TEST(ReadBack, EachBlockSaysHowItWent) {
        {"ok", "ok", "ok", "ok", "ok", "ok", "ok"},
        8 * murve::k_backup_quiet_ms + 7 * 20},
       // Answers in pieces, as every adapter delivers them, are one answer each.
-      {"a backup whose prompt comes in two pieces 20 ms apart",
-       [](int, const std::string& r) {
-         return std::vector<ReplyPiece>{{0, r.substr(0, r.size() - 1)},
-                                        {20, r.substr(r.size() - 1)}};
-       },
-       backup, all_ok, 8 * murve::k_backup_quiet_ms + 7 * 40},
       {"a backup of a line that brings a byte a millisecond",
        [](int, const std::string& r) {
          std::vector<ReplyPiece> pieces;
