@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/port_options.h"
 #include "device/serial_link.h"
 #include "settings/number_reading.h"
 
@@ -112,15 +113,6 @@ CommandLine parse_arguments(int argc, const char* const* argv) {
 }
 
 }  // namespace
-
-bool read_baud_rate(const char* text, unsigned& baud) {
-  if (*text == '\0' || std::strspn(text, "0123456789") != std::strlen(text) ||
-      std::strlen(text) > 9) {
-    return false;
-  }
-  baud = static_cast<unsigned>(std::strtoul(text, nullptr, 10));
-  return is_supported_baud_rate(baud);
-}
 
 CommandLine parse_command_line(int argc, const char* const* argv) {
   CommandLine command_line = parse_arguments(argc, argv);

@@ -52,7 +52,4 @@ struct CommandLine {
 // Reads the arguments after the program's name.
 CommandLine parse_command_line(int argc, const char* const* argv);
 
-// A -baud value: plain decimal digits ("9600x" is no rate) naming a rate the port layer sets.
-bool read_baud_rate(const char* text, unsigned& baud);
-
 }  // namespace murve

@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "app/process_setup.h"
+#include "common/process_setup.h"
 #include "app/run.h"
 
 #ifdef _WIN32

@@ -9,7 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/diagnostics.h"
+#include "common/device_messages.h"
+#include "common/report.h"
 #include "device/device_programming.h"
 #include "device/dialogue.h"
 #include "device/port_enumeration.h"

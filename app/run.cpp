@@ -5,11 +5,14 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/diagnostics.h"
+#include "app/messages.h"
 #include "app/help_text.h"
 #include "app/port_listing.h"
 #include "app/usage_text.h"
 #include "app/verification.h"
+#include "common/device_messages.h"
+#include "common/port_options.h"
+#include "common/report.h"
 #include "device/device_programming.h"
 #include "device/dialogue.h"
 #include "device/readback.h"
@@ -40,8 +43,7 @@ class Run {
   explicit Run(const RunOptions& options) : options_(options) {}
 
   DeviceVerdict talk_to_device(const ColorImage& image) {
-    const PortAddress address = options_.port_name.empty() ? port_for_number(options_.port_number)
-                                                           : port_named(options_.port_name);
+    const PortAddress address = port_address_of(options_.port_number, options_.port_name);
     port_.address = address;
     port_.shown = address.path;
     const PortOpening opening = open_port(address, {options_.baud});
@@ -95,7 +97,8 @@ class Run {
   // The writes and the signature, then the read-back.
   DeviceVerdict program(Dialogue& dialogue, const ColorImage& image) {
     // Said by the signal handler if the run is stopped before the signature is in place.
-    set_interruption_notice(interrupted_writes_notice(k_program, port_, rerun_option()));
+    set_interruption_notice(interrupted_writes_notice(
+        k_program, port_, port_option_text(options_.port_number, options_.port_name)));
     const WriteObserver echo = [this](const WriteReport& report) { echo_command(report); };
     write_color_image(dialogue, image, echo);
     const bool signed_off = !write_signature(dialogue, echo).failed();
@@ -147,12 +150,6 @@ class Run {
         not_written_.push_back(report.write);
         break;
     }
-  }
-
-  // The option that reaches this run's port again.
-  std::string rerun_option() const {
-    return options_.port_name.empty() ? "-com " + std::to_string(options_.port_number)
-                                      : "-port " + options_.port_name;
   }
 
   const RunOptions& options_;

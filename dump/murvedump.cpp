@@ -7,13 +7,14 @@
 #include <optional>
 #include <string>
 
-#include "app/command_line.h"
-#include "app/diagnostics.h"
-#include "app/process_setup.h"
+#include "common/atomic_file.h"
+#include "common/device_messages.h"
+#include "common/port_options.h"
+#include "common/process_setup.h"
+#include "common/report.h"
 #include "device/dialogue.h"
 #include "device/serial_link.h"
 #include "dump/device_backup.h"
-#include "settings/files.h"
 #include "settings/number_reading.h"
 #include "settings/text_format.h"
 
@@ -110,8 +111,7 @@ int main(int argc, char** argv) {
     }
   }
   const bool named = !options.port_name.empty();
-  const murve::PortAddress address =
-      named ? murve::port_named(options.port_name) : murve::port_for_number(options.port_number);
+  const murve::PortAddress address = murve::port_address_of(options.port_number, options.port_name);
   murve::PortLabel port;
   port.address = address;
   port.shown = named ? address.path
@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
   }
   const std::string text = murve::format_backup_file(
       backup, named ? address.path : murve::format_text("COM%d", options.port_number),
-      named ? "-port " + address.path : murve::format_text("-com %d", options.port_number),
+      murve::port_option_text(options.port_number, options.port_name),
       std::time(nullptr));
   if (!output) {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "settings/color_image.h"
-#include "settings/files.h"
+#include "settings/unique_file.h"
 
 namespace murve {
 

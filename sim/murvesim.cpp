@@ -27,7 +27,8 @@
 #include <utility>
 
 #include "device/unique_fd.h"
-#include "settings/files.h"
+#include "common/atomic_file.h"
+#include "settings/unique_file.h"
 #include "sim/murve_console.h"
 #include "sim/paced_line.h"
 

@@ -1,4 +1,4 @@
-#include "settings/files.h"
+#include "common/atomic_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,17 +1,9 @@
 #pragma once
 
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <string_view>
 
 namespace murve {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-// A stdio file closed when it goes, on every path.
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // Why a file could not be written: the step that failed and the system's reason.
 struct FileWriteError {

@@ -1,0 +1,25 @@
+#include "common/port_options.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace murve {
+
+bool read_baud_rate(const char* text, unsigned& baud) {
+  if (*text == '\0' || std::strspn(text, "0123456789") != std::strlen(text) ||
+      std::strlen(text) > 9) {
+    return false;
+  }
+  baud = static_cast<unsigned>(std::strtoul(text, nullptr, 10));
+  return is_supported_baud_rate(baud);
+}
+
+PortAddress port_address_of(std::int32_t port_number, const std::string& port_name) {
+  return port_name.empty() ? port_for_number(port_number) : port_named(port_name);
+}
+
+std::string port_option_text(std::int32_t port_number, const std::string& port_name) {
+  return port_name.empty() ? "-com " + std::to_string(port_number) : "-port " + port_name;
+}
+
+}  // namespace murve
