@@ -12,18 +12,52 @@ namespace {
 
 enum class Expecting { option, port_number, settings_path, port_name, baud };
 
-CommandLine rejected(CommandLineProblem problem, std::string argument = "") {
+bool takes_value(const char* option) {
+  for (const char* valued : {"-com", "-config", "-port", "-baud"}) {
+    if (std::strcmp(option, valued) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool is_verdict_option(const char* option) {
+  return std::strcmp(option, "-verify") == 0 || std::strcmp(option, "-check") == 0 ||
+         std::strcmp(option, "-list") == 0;
+}
+
+// Whether a verdict option stands in option position among the arguments from `first` on, which
+// the parser did not get to: a rejected command line must not read as a success to a caller who
+// asked for one.
+bool verdict_follows(int argc, const char* const* argv, int first) {
+  for (int i = first; i < argc; ++i) {
+    if (is_verdict_option(argv[i])) {
+      return true;
+    }
+    if (takes_value(argv[i])) {
+      ++i;
+    }
+  }
+  return false;
+}
+
+CommandLine rejected(CommandLineProblem problem, std::string argument = "",
+                     bool verdict_asked = false) {
   CommandLine command_line;
   command_line.problem = problem;
   command_line.argument = std::move(argument);
+  command_line.verdict_asked = verdict_asked;
   return command_line;
 }
 
-CommandLine parse_arguments(int argc, const char* const* argv) {
+}  // namespace
+
+CommandLine parse_command_line(int argc, const char* const* argv) {
   RunOptions options;
   Expecting expecting = Expecting::option;
   const char* port_text = nullptr;
   bool port_named = false;
+  bool verdict_asked = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     switch (expecting) {
@@ -34,6 +68,7 @@ CommandLine parse_arguments(int argc, const char* const* argv) {
           expecting = Expecting::settings_path;
         } else if (std::strcmp(argument, "-verify") == 0) {
           options.verify = true;
+          verdict_asked = true;
         } else if (std::strcmp(argument, "-port") == 0) {
           expecting = Expecting::port_name;
         } else if (std::strcmp(argument, "-baud") == 0) {
@@ -42,8 +77,10 @@ CommandLine parse_arguments(int argc, const char* const* argv) {
           if (options.mode != RunMode::list) {
             options.mode = RunMode::check;
           }
+          verdict_asked = true;
         } else if (std::strcmp(argument, "-list") == 0) {
           options.mode = RunMode::list;
+          verdict_asked = true;
         } else if (std::strcmp(argument, "--help") == 0) {
           CommandLine help;
           help.info = InfoRequest::help;
@@ -53,7 +90,8 @@ CommandLine parse_arguments(int argc, const char* const* argv) {
           version.info = InfoRequest::version;
           return version;
         } else {
-          return rejected(CommandLineProblem::unknown_option, argument);
+          return rejected(CommandLineProblem::unknown_option, argument,
+                          verdict_asked || verdict_follows(argc, argv, i + 1));
         }
         break;
       case Expecting::port_number:
@@ -73,7 +111,8 @@ CommandLine parse_arguments(int argc, const char* const* argv) {
         break;
       case Expecting::baud:
         if (!read_baud_rate(argument, options.baud)) {
-          return rejected(CommandLineProblem::baud_unsupported, argument);
+          return rejected(CommandLineProblem::baud_unsupported, argument,
+                          verdict_asked || verdict_follows(argc, argv, i + 1));
         }
         expecting = Expecting::option;
         break;
@@ -81,48 +120,36 @@ CommandLine parse_arguments(int argc, const char* const* argv) {
   }
   switch (expecting) {
     case Expecting::port_number:
-      return rejected(CommandLineProblem::port_missing);
+      return rejected(CommandLineProblem::port_missing, "", verdict_asked);
     case Expecting::settings_path:
-      return rejected(CommandLineProblem::settings_path_missing);
+      return rejected(CommandLineProblem::settings_path_missing, "", verdict_asked);
     case Expecting::port_name:
-      return rejected(CommandLineProblem::port_name_missing);
+      return rejected(CommandLineProblem::port_name_missing, "", verdict_asked);
     case Expecting::baud:
-      return rejected(CommandLineProblem::baud_missing);
+      return rejected(CommandLineProblem::baud_missing, "", verdict_asked);
     case Expecting::option:
       break;
   }
   // -list probes every port; the port and the settings file play no part in it.
   if (options.mode == RunMode::list) {
-    return {std::move(options), CommandLineProblem::none, "", InfoRequest::none, false};
+    return {std::move(options), CommandLineProblem::none, "", InfoRequest::none, verdict_asked};
   }
   if (port_named) {
     if (options.port_name.empty()) {
-      return rejected(CommandLineProblem::port_name_missing);
+      return rejected(CommandLineProblem::port_name_missing, "", verdict_asked);
     }
   } else {
     options.port_name.clear();
     if (!is_port_number(options.port_number)) {
-      return port_text == nullptr ? rejected(CommandLineProblem::port_missing)
-                                  : rejected(CommandLineProblem::port_out_of_range, port_text);
+      return port_text == nullptr
+                 ? rejected(CommandLineProblem::port_missing, "", verdict_asked)
+                 : rejected(CommandLineProblem::port_out_of_range, port_text, verdict_asked);
     }
   }
   if (options.settings_path.empty()) {
-    return rejected(CommandLineProblem::settings_path_missing);
+    return rejected(CommandLineProblem::settings_path_missing, "", verdict_asked);
   }
-  return {std::move(options), CommandLineProblem::none, "", InfoRequest::none, false};
-}
-
-}  // namespace
-
-CommandLine parse_command_line(int argc, const char* const* argv) {
-  CommandLine command_line = parse_arguments(argc, argv);
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-verify") == 0 || std::strcmp(argv[i], "-check") == 0 ||
-        std::strcmp(argv[i], "-list") == 0) {
-      command_line.verdict_asked = true;
-    }
-  }
-  return command_line;
+  return {std::move(options), CommandLineProblem::none, "", InfoRequest::none, verdict_asked};
 }
 
 }  // namespace murve

@@ -12,11 +12,13 @@ enum class RunMode {
   list,     // -list: probe every serial port for a MURVE Pro
 };
 
+inline constexpr const char* k_default_settings_path = "murve_color.cfg";
+
 struct RunOptions {
   std::int32_t port_number = 0;  // outside 1-16, so "-com" is needed to run
   std::string port_name;         // -port: the port itself; set only when it stands over -com
   unsigned baud = 0;             // -baud: the line's rate for the run; 0 keeps the port's own
-  std::string settings_path = "murve_color.cfg";
+  std::string settings_path = k_default_settings_path;
   bool verify = false;  // compare what was read back with what was written, and say so
   RunMode mode = RunMode::program;
 };
@@ -44,8 +46,8 @@ struct CommandLine {
   CommandLineProblem problem = CommandLineProblem::none;
   std::string argument;
   InfoRequest info = InfoRequest::none;  // --help or --version, in place of a run
-  // "-verify", "-check" or "-list" stands among the arguments: the caller asked for a verdict,
-  // so a rejected command line must not read as a success.
+  // "-verify", "-check" or "-list" stands in option position: the caller asked for a verdict,
+  // which the exit status gives, so a rejected command line must not read as a success.
   bool verdict_asked = false;
 };
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/device_messages.h"
+#include "common/message.h"
 #include "common/report.h"
 #include "device/device_programming.h"
 #include "device/dialogue.h"
@@ -44,22 +44,22 @@ std::string identity_line(const char* answer) {
 std::string open_outcome(const PortOpening& opening, unsigned baud) {
   switch (opening.failure) {
     case OpenFailure::in_use:
-      return "in use by another program";
+      return message("in use by another program");
     case OpenFailure::permission_denied:
-      return "permission denied";
+      return message("permission denied");
     case OpenFailure::no_such_device:
-      return "not there";
+      return message("not there");
     case OpenFailure::no_hardware:
-      return "no serial hardware behind it";
+      return message("no serial hardware behind it");
     case OpenFailure::not_a_serial_port:
-      return "not a serial port";
+      return message("not a serial port");
     case OpenFailure::baud_refused:
-      return format_text("does not run at %u baud", baud);
+      return message("does not run at {baud} baud", {{"baud", std::to_string(baud)}});
     case OpenFailure::other:
     case OpenFailure::none:
       break;
   }
-  return "cannot open it: " + opening.error.text;
+  return message("cannot open it: {reason}", {{"reason", opening.error.text}});
 }
 
 Probe probe(const SerialPortEntry& port, unsigned baud) {
@@ -76,23 +76,26 @@ Probe probe(const SerialPortEntry& port, unsigned baud) {
     case IdentifyResult::identified:
       result = {true, identity_line(dialogue.response())};
       if (port.com_number == 0) {
-        result.outcome +=
-            "; reach it with -port " + (port.stable_path.empty() ? port.path : port.stable_path);
+        result.outcome =
+            message("{banner}; reach it with -port {path}",
+                    {{"banner", result.outcome},
+                     {"path", port.stable_path.empty() ? port.path : port.stable_path}});
       }
       break;
     case IdentifyResult::not_murve:
-      result.outcome = "answers, not a MURVE Pro";
+      result.outcome = message("answers, not a MURVE Pro");
       break;
     case IdentifyResult::no_answer:
-      result.outcome = "no answer within 1 s";
+      result.outcome = message("no answer within 1 s");
       break;
     case IdentifyResult::hung_up:
-      result.outcome = "hung up";
+      result.outcome = message("hung up");
       break;
     case IdentifyResult::send_failed:
-      result.outcome = "cannot send to it: " + (identification.send.stalled
-                                                    ? std::string("the port took no byte")
-                                                    : identification.send.error.text);
+      result.outcome = identification.send.stalled
+                           ? message("cannot send to it: the port took no byte")
+                           : message("cannot send to it: {reason}",
+                                     {{"reason", identification.send.error.text}});
       break;
   }
   opening.link->close_port();
@@ -138,9 +141,9 @@ int list_serial_ports_for_murve(const char* program, unsigned baud) {
     any_murve = any_murve || probes[i].murve;
   }
   if (ports.empty()) {
-    report_problem(program, "no serial port found");
+    report_problem(program, message("no serial port found"));
   } else if (!any_murve) {
-    report_problem(program, "no MURVE Pro answered on any serial port");
+    report_problem(program, message("no MURVE Pro answered on any serial port"));
   }
   return any_murve ? 0 : 1;
 }

@@ -5,12 +5,13 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/messages.h"
 #include "app/help_text.h"
+#include "app/messages.h"
 #include "app/port_listing.h"
 #include "app/usage_text.h"
 #include "app/verification.h"
 #include "common/device_messages.h"
+#include "common/message.h"
 #include "common/port_options.h"
 #include "common/report.h"
 #include "device/device_programming.h"
@@ -40,7 +41,8 @@ enum class DeviceVerdict {
 // Standard output as it always was, with the reasons on standard error.
 class Run {
  public:
-  explicit Run(const RunOptions& options) : options_(options) {}
+  Run(const RunOptions& options, bool verdict_asked)
+      : options_(options), verdict_asked_(verdict_asked) {}
 
   DeviceVerdict talk_to_device(const ColorImage& image) {
     const PortAddress address = port_address_of(options_.port_number, options_.port_name);
@@ -69,7 +71,7 @@ class Run {
 
  private:
   DeviceVerdict asked_verdict(bool verified) const {
-    if (!options_.verify && options_.mode != RunMode::check) {
+    if (!verdict_asked_) {
       return DeviceVerdict::none;
     }
     return verified ? DeviceVerdict::verified : DeviceVerdict::not_verified;
@@ -89,8 +91,8 @@ class Run {
     if (identification.result != IdentifyResult::send_failed) {
       std::printf("MURVE(6183) not found.\n");
     }
-    report_problem(k_program,
-                   explain_identification(identification, port_) + "; nothing was written to it");
+    report_problem(k_program, message("{reason}; nothing was written to it",
+                                      {{"reason", explain_identification(identification, port_)}}));
     return false;
   }
 
@@ -153,6 +155,7 @@ class Run {
   }
 
   const RunOptions& options_;
+  const bool verdict_asked_;
   PortLabel port_;
   std::vector<WriteCommand> not_written_;
 };
@@ -186,7 +189,7 @@ int run_murvecolor(int argc, const char* const* argv) {
   if (options.mode == RunMode::list) {
     return list_serial_ports_for_murve(k_program, options.baud);
   }
-  const int failed = options.verify || options.mode == RunMode::check ? k_exit_not_verified : 0;
+  const int failed = command_line.verdict_asked ? k_exit_not_verified : k_exit_verified;
   ColorImage image = build_default_image();
   const SettingsOutcome settings = load_settings_file(options.settings_path, image);
   switch (settings.failure) {
@@ -213,7 +216,7 @@ int run_murvecolor(int argc, const char* const* argv) {
       !more.empty()) {
     report_problem(k_program, more);
   }
-  Run run(options);
+  Run run(options, command_line.verdict_asked);
   return exit_status_of(run.talk_to_device(image));
 }
 

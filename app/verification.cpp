@@ -3,6 +3,9 @@
 #include <array>
 #include <cstdio>
 
+#include <algorithm>
+
+#include "common/message.h"
 #include "settings/text_format.h"
 
 namespace murve {
@@ -16,9 +19,11 @@ std::uint8_t written_byte(const ColorImage& image, unsigned address) {
                                          : image.at(address);
 }
 
-// "1 block", "2 blocks"
-std::string count_of(std::size_t count, const char* thing) {
-  return format_text("%u %s%s", static_cast<unsigned>(count), thing, count == 1 ? "" : "s");
+std::string hex3(unsigned value) {
+  return format_text("0x%03x", value);
+}
+std::string hex_byte(std::uint8_t value) {
+  return format_text("%02x", value);
 }
 
 }  // namespace
@@ -56,53 +61,75 @@ Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
            address < first + k_read_block_size && address < k_verified_end_address; ++address) {
         const std::uint8_t expected = written_byte(written, address);
         if (read[address] != expected) {
-          differences.push_back(format_text(
-              wrote ? "0x%03x: wrote %02x, read %02x" : "0x%03x: expected %02x, read %02x", address,
-              expected, read[address]));
+          const std::initializer_list<MessagePart> parts = {{"address", hex3(address)},
+                                                            {"expected", hex_byte(expected)},
+                                                            {"read", hex_byte(read[address])}};
+          differences.push_back(
+              wrote ? message("{address}: wrote {expected}, read {read}", parts)
+                    : message("{address}: expected {expected}, read {read}", parts));
         }
       }
     } else {
-      unread.push_back(format_text("0x%03x-0x%03x: not read back", first,
-                                   first + static_cast<unsigned>(k_read_block_size) - 1));
+      unread.push_back(
+          message("{first}-{last}: not read back",
+                  {{"first", hex3(first)},
+                   {"last", hex3(first + static_cast<unsigned>(k_read_block_size) - 1)}}));
     }
   }
   const unsigned compared = k_verified_end_address - k_verified_first_address;
+  const std::initializer_list<MessagePart> range = {{"count", std::to_string(compared)},
+                                                    {"first", hex3(k_verified_first_address)},
+                                                    {"last", hex3(k_verified_end_address - 1)}};
   verdict.verified = differences.empty() && unread.empty() && not_written.empty();
   if (verdict.verified) {
-    verdict.lines.push_back(format_text(
-        wrote ? "verified: %u bytes at 0x%03x-0x%03x read back as written"
-              : "verified: %u bytes at 0x%03x-0x%03x hold the signature and the settings file",
-        compared, k_verified_first_address, k_verified_end_address - 1));
+    verdict.lines.push_back(
+        wrote ? message("verified: {count} bytes at {first}-{last} read back as written", range)
+              : message("verified: {count} bytes at {first}-{last} hold the signature and the "
+                        "settings file",
+                        range));
     return verdict;
   }
-  std::string summary = "verify failed:";
-  const char* separator = " ";
+  // The summary lists what failed, each a clause of its own.
+  std::vector<std::string> failures;
   if (!differences.empty()) {
-    summary +=
-        format_text("%s%u of %u bytes %s", separator, static_cast<unsigned>(differences.size()),
-                    compared, differences.size() == 1 ? "differs" : "differ");
-    separator = ", ";
+    const std::initializer_list<MessagePart> parts = {{"count", std::to_string(differences.size())},
+                                                      {"compared", std::to_string(compared)}};
+    failures.push_back(differences.size() == 1
+                           ? message("1 of {compared} bytes differs", parts)
+                           : message("{count} of {compared} bytes differ", parts));
   }
   if (!unread.empty()) {
-    summary += separator + count_of(unread.size(), "block") + " not read back";
-    separator = ", ";
+    failures.push_back(unread.size() == 1 ? message("1 block not read back")
+                                          : message("{count} blocks not read back",
+                                                    {{"count", std::to_string(unread.size())}}));
   }
   if (!not_written.empty()) {
-    summary += separator + count_of(not_written.size(), "write command") + " not sent";
+    failures.push_back(not_written.size() == 1
+                           ? message("1 write command not sent")
+                           : message("{count} write commands not sent",
+                                     {{"count", std::to_string(not_written.size())}}));
   }
-  verdict.lines.push_back(summary);
+  std::string list;
+  for (const std::string& failure : failures) {
+    list += (list.empty() ? "" : message(", ")) + failure;
+  }
+  verdict.lines.push_back(message("verify failed: {failures}", {{"failures", list}}));
   for (std::size_t i = 0; i < differences.size() && i < k_listed_differences; ++i) {
     verdict.lines.push_back(differences[i]);
   }
-  if (differences.size() > k_listed_differences) {
-    verdict.lines.push_back(
-        "... and " + count_of(differences.size() - k_listed_differences, "more differing byte"));
+  if (const std::size_t more =
+          differences.size() - std::min(differences.size(), k_listed_differences);
+      more > 0) {
+    verdict.lines.push_back(more == 1 ? message("... and 1 more differing byte")
+                                      : message("... and {count} more differing bytes",
+                                                {{"count", std::to_string(more)}}));
   }
   verdict.lines.insert(verdict.lines.end(), unread.begin(), unread.end());
   for (const WriteCommand& write : not_written) {
     verdict.lines.push_back(
-        format_text("0x%03x-0x%03x: not written, its command was not sent", write.address,
-                    write.address + static_cast<unsigned>(write.byte_count) - 1));
+        message("{first}-{last}: not written, its command was not sent",
+                {{"first", hex3(write.address)},
+                 {"last", hex3(write.address + static_cast<unsigned>(write.byte_count) - 1)}}));
   }
   return verdict;
 }

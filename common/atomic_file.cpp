@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/message.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -157,20 +159,19 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path, FileSync sync) : syn
   int link_error = 0;
   path_ = follow_links(path, link_error);
   if (link_error != 0) {
-    prepared_ = {"follow the symbolic link " + path, std::strerror(link_error)};
+    prepared_ = {FileWriteStep::follow_link, path, "", std::strerror(link_error)};
     return;
   }
   struct stat status {};
   if (stat(path_.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
-    prepared_ = {"write " + path_, S_ISDIR(status.st_mode)
-                                       ? "it is a folder"
-                                       : "it is not a regular file (a device or a FIFO?)"};
+    prepared_ = {S_ISDIR(status.st_mode) ? FileWriteStep::is_folder : FileWriteStep::not_a_file,
+                 path_, "", ""};
     return;
   }
   folder_ = folder_of(path_);
   pattern_ = temporary_template(path_);
   if (!make_temporary()) {
-    prepared_ = {"create a temporary file in " + folder_, std::strerror(errno)};
+    prepared_ = {FileWriteStep::create_temporary, folder_, "", std::strerror(errno)};
     return;
   }
   close(fd_);
@@ -203,34 +204,64 @@ FileWriteError AtomicFileWriter::commit(std::string_view bytes) {
     return prepared_;
   }
   if (!make_temporary()) {
-    return {"create a temporary file in " + folder_, std::strerror(errno)};
+    return {FileWriteStep::create_temporary, folder_, "", std::strerror(errno)};
   }
-  const char* step = nullptr;
+  FileWriteStep step = FileWriteStep::none;
   if (set_new_file_mode(fd_) != 0) {
-    step = "set the mode of";
+    step = FileWriteStep::set_mode;
   } else if (write_all(fd_, bytes) != 0) {
-    step = "write";
+    step = FileWriteStep::write;
   } else if (sync_ == FileSync::to_disk && sync_file(fd_) != 0) {
-    step = "sync";
+    step = FileWriteStep::sync;
   }
   int error = errno;
   const int fd = fd_;
   fd_ = -1;
-  if (close(fd) != 0 && step == nullptr) {
-    step = "close";
+  if (close(fd) != 0 && step == FileWriteStep::none) {
+    step = FileWriteStep::close;
     error = errno;
   }
-  if (step != nullptr) {
-    return {std::string(step) + " " + temporary_, std::strerror(error)};
+  if (step != FileWriteStep::none) {
+    return {step, temporary_, "", std::strerror(error)};
   }
   if (const std::string reason = rename_over(temporary_, path_, sync_); !reason.empty()) {
-    return {"rename " + temporary_ + " to " + path_, reason};
+    return {FileWriteStep::rename, temporary_, path_, reason};
   }
   temporary_.clear();
   if (sync_ == FileSync::to_disk && sync_folder(folder_) != 0) {
-    return {"sync the folder " + folder_ + " after the rename", std::strerror(errno), true};
+    return {FileWriteStep::sync_folder, folder_, "", std::strerror(errno), true};
   }
   return {};
+}
+
+std::string explain_file_write(const FileWriteError& error) {
+  const std::initializer_list<MessagePart> parts = {
+      {"path", error.path}, {"target", error.target}, {"reason", error.reason}};
+  switch (error.step) {
+    case FileWriteStep::follow_link:
+      return message("cannot follow the symbolic link {path}: {reason}", parts);
+    case FileWriteStep::is_folder:
+      return message("cannot write {path}: it is a folder", parts);
+    case FileWriteStep::not_a_file:
+      return message("cannot write {path}: it is not a regular file (a device or a FIFO?)", parts);
+    case FileWriteStep::create_temporary:
+      return message("cannot create a temporary file in {path}: {reason}", parts);
+    case FileWriteStep::set_mode:
+      return message("cannot set the mode of {path}: {reason}", parts);
+    case FileWriteStep::write:
+      return message("cannot write {path}: {reason}", parts);
+    case FileWriteStep::sync:
+      return message("cannot sync {path}: {reason}", parts);
+    case FileWriteStep::close:
+      return message("cannot close {path}: {reason}", parts);
+    case FileWriteStep::rename:
+      return message("cannot rename {path} to {target}: {reason}", parts);
+    case FileWriteStep::sync_folder:
+      return message("cannot sync the folder {path} after the rename: {reason}", parts);
+    case FileWriteStep::none:
+      break;
+  }
+  return "";
 }
 
 FileWriteError write_file_atomically(const std::string& path, std::string_view bytes,

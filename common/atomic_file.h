@@ -5,14 +5,34 @@
 
 namespace murve {
 
-// Why a file could not be written: the step that failed and the system's reason.
+// The step of writing a file that failed.
+enum class FileWriteStep {
+  none,
+  follow_link,       // `path`: the symbolic link given
+  is_folder,         // `path` is a folder
+  not_a_file,        // `path` is a device or a FIFO
+  create_temporary,  // `path`: the folder
+  set_mode,          // `path`: the temporary file
+  write,
+  sync,
+  close,
+  rename,       // `path` to `target`
+  sync_folder,  // `path`: the folder, after the rename
+};
+
+// Why a file could not be written: the step that failed, on what, and the system's reason.
 struct FileWriteError {
-  std::string step;  // "write /tmp/.backup.cfg.a1B2c3", "sync ...", ...
+  FileWriteStep step = FileWriteStep::none;
+  std::string path;
+  std::string target;  // rename: the file the temporary one was to replace
   std::string reason;
   bool replaced = false;  // the rename was done: the file holds the new contents all the same
 
-  bool failed() const { return !step.empty(); }
+  bool failed() const { return step != FileWriteStep::none; }
 };
+
+// The error as a sentence: "cannot write /tmp/.backup.cfg.a1B2c3: No space left on device".
+std::string explain_file_write(const FileWriteError& error);
 
 enum class FileSync {
   to_disk,  // the file, and the folder after the rename, synced: it survives a crash

@@ -1,65 +1,104 @@
 #include "common/device_messages.h"
 
+#include "common/message.h"
 #include "settings/memory_map.h"
 #include "settings/text_format.h"
 
 namespace murve {
 namespace {
 
-std::string describe_character(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte >= 0x21 && byte <= 0x7e ? format_text("'%c'", c) : format_text("byte 0x%02x", byte);
+std::string hex3(unsigned value) {
+  return format_text("0x%03x", value);
 }
 
 std::string range_of(const WriteCommand& write) {
-  return format_text("0x%03x-0x%03x", write.address,
-                     write.address + static_cast<unsigned>(write.byte_count) - 1);
+  return hex3(write.address) + "-" +
+         hex3(write.address + static_cast<unsigned>(write.byte_count) - 1);
 }
 
-std::string baud_rate_hint(const PortLabel& port) {
-#ifdef _WIN32
-  static_cast<void>(port);
-  return "its baud rate (-baud N, or the port's properties in Device Manager)";
-#else
-  return "its baud rate (-baud N; stty -F " + port.address.path + " shows the line's)";
-#endif
-}
-
-// The hint for a COM number whose default path is most likely not the device.
-std::string default_path_hint(const PortLabel& port) {
-#ifdef _WIN32
-  static_cast<void>(port);
-  return "";
-#else
-  const PortAddress& address = port.address;
-  if (address.origin != PortOrigin::default_for_number) {
-    return "";
-  }
-  return format_text(
-      "%s is only the default path of COM%d: name the device with -port PATH or %s=PATH "
-      "(murvecolor -list shows the serial ports)",
-      address.path.c_str(), address.com_number, address.variable.c_str());
-#endif
-}
-
-// Why a command did not go out.
-std::string explain_send(const SendOutcome& send, const PortLabel& port) {
+// Why a command did not go out: the system's words, or what a stalled line means.
+std::string send_reason(const SendOutcome& send, const PortLabel& port) {
   if (!send.stalled) {
     return send.error.text;
   }
-  std::string text = format_text("the port took no byte for %d s", k_send_stall_timeout_ms / 1000);
   if (!port.flow_control) {
-    return text + " (has the device stopped reading?)";
+    return message("the port took no byte for 1 s (has the device stopped reading?)");
   }
 #ifdef _WIN32
-  return text +
-         ": hardware flow control is on and the device is not ready (CTS low); without RTS/CTS "
-         "wired, set Flow control to None in the port's properties in Device Manager";
+  return message(
+      "the port took no byte for 1 s: hardware flow control is on and the device is not ready "
+      "(CTS low); without RTS/CTS wired, set Flow control to None in the port's properties in "
+      "Device Manager");
 #else
-  return text +
-         ": hardware flow control is on and the device is not ready (CTS low); without RTS/CTS "
-         "wired, turn it off with stty -F " +
-         port.address.path + " -crtscts";
+  return message(
+      "the port took no byte for 1 s: hardware flow control is on and the device is not ready "
+      "(CTS low); without RTS/CTS wired, turn it off with stty -F {path} -crtscts",
+      {{"path", port.address.path}});
+#endif
+}
+static_assert(k_send_stall_timeout_ms == 1000, "the messages say 1 s");
+
+std::string no_answer_text(const PortLabel& port) {
+#ifdef _WIN32
+  return message(
+      "no answer from the device on {port} within 1 s: check that it is on and connected to "
+      "this port, the cable, and its baud rate (-baud N, or the port's properties in Device "
+      "Manager)",
+      {{"port", port.shown}});
+#else
+  const PortAddress& address = port.address;
+  if (address.origin == PortOrigin::default_for_number) {
+    return message(
+        "no answer from the device on {port} within 1 s: check that it is on and connected to "
+        "this port, the cable, and its baud rate (-baud N; stty -F {path} shows the line's), and "
+        "that no other program reads the port (fuser -v {path}); {path} is only the default path "
+        "of COM{number}: name the device with -port PATH or {variable}=PATH (murvecolor -list "
+        "shows the serial ports)",
+        {{"port", port.shown},
+         {"path", address.path},
+         {"number", std::to_string(address.com_number)},
+         {"variable", address.variable}});
+  }
+  return message(
+      "no answer from the device on {port} within 1 s: check that it is on and connected to this "
+      "port, the cable, and its baud rate (-baud N; stty -F {path} shows the line's), and that no "
+      "other program reads the port (fuser -v {path})",
+      {{"port", port.shown}, {"path", address.path}});
+#endif
+}
+
+std::string no_such_device_text(const PortOpening& opening, const PortLabel& port) {
+#ifdef _WIN32
+  return message(
+      "cannot open {port}: {reason} (this computer has no such COM port: murvecolor -list shows "
+      "the ones it has, "
+      "and Device Manager lists them under \"Ports (COM & LPT)\")",
+      {{"port", port.shown}, {"reason", opening.error.text}});
+#else
+  const PortAddress& address = port.address;
+  switch (address.origin) {
+    case PortOrigin::default_for_number:
+      return message(
+          "cannot open {port}: {reason} ({variable} is not set, so the default {path} was tried: "
+          "name the device "
+          "with -port PATH or {variable}=PATH, such as /dev/ttyUSB0; murvecolor -list shows the "
+          "serial ports)",
+          {{"port", port.shown},
+           {"reason", opening.error.text},
+           {"variable", address.variable},
+           {"path", address.path}});
+    case PortOrigin::variable:
+      return message(
+          "cannot open {port}: {reason} (the path in {variable}; murvecolor -list shows the serial "
+          "ports plugged "
+          "in)",
+          {{"port", port.shown}, {"reason", opening.error.text}, {"variable", address.variable}});
+    case PortOrigin::named:
+      break;
+  }
+  return message(
+      "cannot open {port}: {reason} (murvecolor -list shows the serial ports plugged in)",
+      {{"port", port.shown}, {"reason", opening.error.text}});
 #endif
 }
 
@@ -67,89 +106,95 @@ std::string explain_send(const SendOutcome& send, const PortLabel& port) {
 
 std::string explain_open_failure(const PortOpening& opening, const PortLabel& port) {
   const PortAddress& address = port.address;
-  std::string text = "cannot open " + port.shown + ": " + opening.error.text;
   switch (opening.failure) {
     case OpenFailure::no_such_device:
-#ifdef _WIN32
-      text +=
-          " (this computer has no such COM port: murvecolor -list shows the ones it has, and "
-          "Device Manager lists them under \"Ports (COM & LPT)\")";
-#else
-      if (address.origin == PortOrigin::default_for_number) {
-        text += " (" + address.variable + " is not set, so the default " + address.path +
-                " was tried: name the device with -port PATH or " + address.variable +
-                "=PATH, such as /dev/ttyUSB0; murvecolor -list shows the serial ports)";
-      } else if (address.origin == PortOrigin::variable) {
-        text += " (the path in " + address.variable +
-                "; murvecolor -list shows the serial ports plugged in)";
-      } else {
-        text += " (murvecolor -list shows the serial ports plugged in)";
-      }
-#endif
-      break;
+      return no_such_device_text(opening, port);
     case OpenFailure::no_hardware:
       if (address.origin == PortOrigin::default_for_number) {
-        text += " (no serial hardware is behind " + address.path + ", the default path of " +
-                format_text("COM%d", address.com_number) + ": name the device with -port PATH or " +
-                address.variable + "=PATH; murvecolor -list shows the serial ports)";
-      } else {
-        text += " (no serial hardware answers behind it)";
+        return message(
+            "cannot open {port}: {reason} (no serial hardware is behind {path}, the default path "
+            "of COM{number}: "
+            "name the device with -port PATH or {variable}=PATH; murvecolor -list shows the "
+            "serial ports)",
+            {{"port", port.shown},
+             {"reason", opening.error.text},
+             {"path", address.path},
+             {"number", std::to_string(address.com_number)},
+             {"variable", address.variable}});
       }
-      break;
+      return message("cannot open {port}: {reason} (no serial hardware answers behind it)",
+                     {{"port", port.shown}, {"reason", opening.error.text}});
     case OpenFailure::permission_denied:
       if (!opening.access.group.empty()) {
-        text += " (the port belongs to the group " + opening.access.group +
-                ": join it with sudo usermod -aG " + opening.access.group +
-                " $USER, then log in again)";
-      } else if (!opening.access.owner.empty()) {
-        text += " (only its owner " + opening.access.owner +
-                " may open it: run as that user, or have the port given to a group such as "
-                "dialout)";
+        return message(
+            "cannot open {port}: {reason} (the port belongs to the group {group}: join it with "
+            "sudo usermod -aG "
+            "{group} $USER, then log in again)",
+            {{"port", port.shown},
+             {"reason", opening.error.text},
+             {"group", opening.access.group}});
       }
-      break;
+      if (!opening.access.owner.empty()) {
+        return message(
+            "cannot open {port}: {reason} (only its owner {owner} may open it: run as that user, "
+            "or have the "
+            "port given to a group such as dialout)",
+            {{"port", port.shown},
+             {"reason", opening.error.text},
+             {"owner", opening.access.owner}});
+      }
+      return message("cannot open {port}: {reason}",
+                     {{"port", port.shown}, {"reason", opening.error.text}});
     case OpenFailure::in_use:
 #ifdef _WIN32
-      text += " (in use by another program: close it, a terminal program say, and run again)";
+      return message(
+          "cannot open {port}: {reason} (in use by another program: close it, a terminal program "
+          "say, and run "
+          "again)",
+          {{"port", port.shown}, {"reason", opening.error.text}});
 #else
-      text += " (in use by another program: fuser -v " + address.path + " names it)";
+      return message(
+          "cannot open {port}: {reason} (in use by another program: fuser -v {path} names it)",
+          {{"port", port.shown}, {"reason", opening.error.text}, {"path", address.path}});
 #endif
-      break;
     case OpenFailure::not_a_serial_port:
-      text += " (not a serial port)";
-      break;
+      return message("cannot open {port}: {reason} (not a serial port)",
+                     {{"port", port.shown}, {"reason", opening.error.text}});
     case OpenFailure::baud_refused:
-      text += " (the port does not run at the rate -baud asks for)";
-      break;
+      return message(
+          "cannot open {port}: {reason} (the port does not run at the rate -baud asks for)",
+          {{"port", port.shown}, {"reason", opening.error.text}});
     case OpenFailure::other:
     case OpenFailure::none:
       break;
   }
-  return text;
+  return message("cannot open {port}: {reason}",
+                 {{"port", port.shown}, {"reason", opening.error.text}});
 }
 
 std::string explain_identification(const Identification& identification, const PortLabel& port) {
   switch (identification.result) {
     case IdentifyResult::send_failed:
-      return "write error on " + port.shown + ": " + explain_send(identification.send, port);
-    case IdentifyResult::no_answer: {
-      std::string text = "no answer from the device on " + port.shown +
-                         " within 1 s: check that it is on and connected to this port, the "
-                         "cable, and " +
-                         baud_rate_hint(port);
-#ifndef _WIN32
-      text += ", and that no other program reads the port (fuser -v " + port.address.path + ")";
-#endif
-      if (const std::string hint = default_path_hint(port); !hint.empty()) {
-        text += "; " + hint;
-      }
-      return text;
-    }
+      return message("write error on {port}: {reason}",
+                     {{"port", port.shown}, {"reason", send_reason(identification.send, port)}});
+    case IdentifyResult::no_answer:
+      return no_answer_text(port);
     case IdentifyResult::hung_up:
-      return port.shown + " hung up before the device answered (unplugged?)";
+      return message("{port} hung up before the device answered (unplugged?)",
+                     {{"port", port.shown}});
     case IdentifyResult::not_murve:
-      return "the device on " + port.shown +
-             " answered, but its answer to h does not name MURVE: it is not a MURVE Pro, or " +
-             baud_rate_hint(port) + " is wrong";
+#ifdef _WIN32
+      return message(
+          "the device on {port} answered, but its answer to h does not name MURVE: it is not a "
+          "MURVE Pro, or its baud rate (-baud N, or the port's properties in Device Manager) is "
+          "wrong",
+          {{"port", port.shown}});
+#else
+      return message(
+          "the device on {port} answered, but its answer to h does not name MURVE: it is not a "
+          "MURVE Pro, or its baud rate (-baud N; stty -F {path} shows the line's) is wrong",
+          {{"port", port.shown}, {"path", port.address.path}});
+#endif
     case IdentifyResult::identified:
       break;
   }
@@ -157,60 +202,88 @@ std::string explain_identification(const Identification& identification, const P
 }
 
 std::string explain_write_failure(const WriteReport& report, const PortLabel& port) {
-  const std::string why = "write error on " + port.shown + ": " + explain_send(report.send, port);
+  const std::string reason = send_reason(report.send, port);
   if (report.write.address == k_signature_address) {
-    return why + " (the signature command); nothing was read back";
+    return message("write error on {port}: {reason} (the signature command); nothing was read back",
+                   {{"port", port.shown}, {"reason", reason}});
   }
-  return why + " (the command for " + range_of(report.write) +
-         "; the rest of its group is skipped)";
+  return message(
+      "write error on {port}: {reason} (the command for {range}; the rest of its group is "
+      "skipped)",
+      {{"port", port.shown}, {"reason", reason}, {"range", range_of(report.write)}});
 }
 
 std::string explain_block(const BlockOutcome& block, unsigned address, const PortLabel& port) {
-  const std::string name = format_text("block 0x%03x", address);
+  const std::string block_address = hex3(address);
   const DecodedReply& decoded = block.decoded;
+  const std::string pairs = std::to_string(decoded.pair_count);
+  const std::string expected = std::to_string(k_read_block_size);
   switch (block.status) {
     case BlockStatus::send_failed:
-      return "write error on " + port.shown + ": " + explain_send(block.send, port) +
-             " (the read command for " + name + "); it and the blocks after it were not read";
-    case BlockStatus::no_answer: {
+      return message(
+          "write error on {port}: {reason} (the read command for block {block}); it and the "
+          "blocks after it were not read",
+          {{"port", port.shown},
+           {"reason", send_reason(block.send, port)},
+           {"block", block_address}});
+    case BlockStatus::no_answer:
       if (block.hung_up) {
-        return name + " not read: " + port.shown + " hung up (unplugged?)";
+        return message("block {block} not read: {port} hung up (unplugged?)",
+                       {{"block", block_address}, {"port", port.shown}});
       }
-      std::string text = name + " not read: no answer within 1 s";
       if (block.late_answer) {
-        text += "; an answer that came later was dropped";
+        return message(
+            "block {block} not read: no answer within 1 s; an answer that came later was dropped",
+            {{"block", block_address}});
       }
       if (block.device_stopped) {
-        text += "; the device has stopped answering, so the blocks after it were not asked for";
+        return message(
+            "block {block} not read: no answer within 1 s; the device has stopped answering, so "
+            "the blocks after it were not asked for",
+            {{"block", block_address}});
       }
-      return text;
-    }
+      return message("block {block} not read: no answer within 1 s", {{"block", block_address}});
     case BlockStatus::no_marker:
       if (block.marker_ends_in_cr) {
-        return name +
-               " not read: its answer's \"EEPROM DATA\" line ends in a carriage return and a "
-               "line feed, not in a line feed alone";
+        return message(
+            "block {block} not read: its answer's \"EEPROM DATA\" line ends in a carriage return "
+            "and a line feed, not in a line feed alone",
+            {{"block", block_address}});
       }
-      return name + " not read: its answer has no \"EEPROM DATA\" line";
+      return message("block {block} not read: its answer has no \"EEPROM DATA\" line",
+                     {{"block", block_address}});
     case BlockStatus::wrong_pairs:
       if (decoded.pair_count > k_read_block_size) {
-        return format_text("%s not read: its answer holds %u pairs, more than %u", name.c_str(),
-                           static_cast<unsigned>(decoded.pair_count),
-                           static_cast<unsigned>(k_read_block_size));
+        return message(
+            "block {block} not read: its answer holds {pairs} pairs, more than {expected}",
+            {{"block", block_address}, {"pairs", pairs}, {"expected", expected}});
       }
       if (decoded.stop == DecodeStop::unexpected_character) {
-        return format_text("%s not read: its answer stops at %s after %u of %u pairs", name.c_str(),
-                           describe_character(decoded.stop_character).c_str(),
-                           static_cast<unsigned>(decoded.pair_count),
-                           static_cast<unsigned>(k_read_block_size));
+        const auto byte = static_cast<unsigned char>(decoded.stop_character);
+        if (byte >= 0x21 && byte <= 0x7e) {
+          return message(
+              "block {block} not read: its answer stops at '{character}' after {pairs} of "
+              "{expected} pairs",
+              {{"block", block_address},
+               {"character", std::string(1, decoded.stop_character)},
+               {"pairs", pairs},
+               {"expected", expected}});
+        }
+        return message(
+            "block {block} not read: its answer stops at byte {byte} after {pairs} of {expected} "
+            "pairs",
+            {{"block", block_address},
+             {"byte", format_text("0x%02x", byte)},
+             {"pairs", pairs},
+             {"expected", expected}});
       }
-      return format_text("%s not read: its answer holds only %u of %u pairs", name.c_str(),
-                         static_cast<unsigned>(decoded.pair_count),
-                         static_cast<unsigned>(k_read_block_size));
+      return message("block {block} not read: its answer holds only {pairs} of {expected} pairs",
+                     {{"block", block_address}, {"pairs", pairs}, {"expected", expected}});
     case BlockStatus::out_of_step:
-      return name +
-             " not read: another answer came with or after it, so the device's answers are "
-             "out of step with the commands (does it answer twice?)";
+      return message(
+          "block {block} not read: another answer came with or after it, so the device's answers "
+          "are out of step with the commands (does it answer twice?)",
+          {{"block", block_address}});
     case BlockStatus::accepted:
     case BlockStatus::not_asked:
       break;
@@ -220,10 +293,13 @@ std::string explain_block(const BlockOutcome& block, unsigned address, const Por
 
 std::string interrupted_writes_notice(const char* program, const PortLabel& port,
                                       const std::string& rerun) {
-  return format_text(
-      "%s: stopped during the writes: the device on %s now holds part of the new settings; run "
-      "the same command again, or write a backup back with %s %s -config BACKUP-FILE\n",
-      program, port.shown.c_str(), program, rerun.c_str());
+  return std::string(program) + ": " +
+         message(
+             "stopped during the writes: the device on {port} now holds part of the new "
+             "settings; run the same command again, or write a backup back with {program} "
+             "{option} -config BACKUP-FILE",
+             {{"port", port.shown}, {"program", program}, {"option", rerun}}) +
+         "\n";
 }
 
 }  // namespace murve

@@ -14,7 +14,7 @@ namespace murve {
 
 // A port as the messages name it.
 struct PortLabel {
-  std::string shown;          // as the caller shows it: "/dev/ttyUSB0", "COM5 (/dev/ttyUSB0)"
+  std::string shown;          // as the program names it: "/dev/ttyUSB0", "\\.\COM5"
   PortAddress address;        // where it was looked for
   bool flow_control = false;  // the line holds output back while the device is not ready
 };

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/signal_guard.h"
+
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
@@ -28,9 +30,12 @@ void prepare_process(const char* program) {
     std::fprintf(stderr, "%s: cannot ignore SIGPIPE: %s; a reader that goes away stops the run\n",
                  program, std::strerror(errno));
   }
-#else
-  static_cast<void>(program);
 #endif
+  for (const GuardGap& gap : install_signal_guard()) {
+    std::fprintf(stderr,
+                 "%s: cannot handle %s: %s; if it comes, the port stays as the run set it\n",
+                 program, gap.event.c_str(), gap.error.text.c_str());
+  }
 }
 
 }  // namespace murve

@@ -9,6 +9,7 @@
 
 #include "common/atomic_file.h"
 #include "common/device_messages.h"
+#include "common/message.h"
 #include "common/port_options.h"
 #include "common/process_setup.h"
 #include "common/report.h"
@@ -66,7 +67,7 @@ bool parse_options(int argc, char** argv, DumpOptions& options) {
 }
 
 int fail(const std::string& why) {
-  murve::report_problem(k_program, why + "; nothing written");
+  murve::report_problem(k_program, murve::message("{reason}; nothing written", {{"reason", why}}));
   return k_exit_failed;
 }
 
@@ -82,7 +83,7 @@ std::string explain_reading(const murve::BackupReading& reading, const murve::Po
       return why;
     }
   }
-  return "the read-back did not complete";
+  return murve::message("the read-back did not complete");
 }
 
 }  // namespace
@@ -107,7 +108,7 @@ int main(int argc, char** argv) {
   if (!options.output_path.empty()) {
     output.emplace(options.output_path);
     if (const murve::FileWriteError& error = output->preparation(); error.failed()) {
-      return fail("cannot " + error.step + ": " + error.reason);
+      return fail(murve::explain_file_write(error));
     }
   }
   const bool named = !options.port_name.empty();
@@ -132,21 +133,21 @@ int main(int argc, char** argv) {
   }
   const std::string text = murve::format_backup_file(
       backup, named ? address.path : murve::format_text("COM%d", options.port_number),
-      murve::port_option_text(options.port_number, options.port_name),
-      std::time(nullptr));
+      murve::port_option_text(options.port_number, options.port_name), std::time(nullptr));
   if (!output) {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
         std::fflush(stdout) != 0) {
-      murve::report_problem(k_program, "cannot write to standard output");
+      murve::report_problem(k_program, murve::message("cannot write to standard output"));
       return k_exit_failed;
     }
     return 0;
   }
   if (const murve::FileWriteError error = output->commit(text); error.failed()) {
-    const std::string why = "cannot " + error.step + ": " + error.reason;
+    const std::string why = murve::explain_file_write(error);
     if (error.replaced) {
-      murve::report_problem(k_program,
-                            why + "; the backup is written, but may not survive a crash");
+      murve::report_problem(
+          k_program, murve::message("{reason}; the backup is written, but may not survive a crash",
+                                    {{"reason", why}}));
       return k_exit_failed;
     }
     return fail(why);

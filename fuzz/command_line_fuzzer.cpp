@@ -60,9 +60,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool port_named = false;
   bool info = false;
   bool verdict_asked = false;
-  for (const std::string& argument : arguments) {
-    verdict_asked = verdict_asked || argument == "-verify" || argument == "-check" ||
-                    argument == "-list";
+  // A verdict option counts in option position only, past a rejected argument too.
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument == "-verify" || argument == "-check" || argument == "-list") {
+      verdict_asked = true;
+    } else if (argument == "-com" || argument == "-config" || argument == "-port" ||
+               argument == "-baud") {
+      ++i;
+    }
   }
   for (const std::string& argument : arguments) {
     if (waiting_for == nullptr) {
@@ -111,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       !info && !unknown && !bad_rate && waiting_for == nullptr &&
       (expected.mode == murve::RunMode::list || (port_ok && !expected.settings_path.empty()));
 
-  FUZZ_CHECK(parsed.verdict_asked == verdict_asked);
+  FUZZ_CHECK(info || parsed.verdict_asked == verdict_asked);
   FUZZ_CHECK((parsed.info != murve::InfoRequest::none) == info);
   FUZZ_CHECK(parsed.options.has_value() == expected_accepted);
   FUZZ_CHECK((parsed.problem == murve::CommandLineProblem::none) == (expected_accepted || info));
