@@ -24,24 +24,9 @@ std::uint8_t value_byte(const char* token) {
   return static_cast<std::uint8_t>(read_hex(token));
 }
 
-// Lays values into the table's value bytes in order, writing 0x00 into each fill byte as it is
-// passed.
-void apply_table_values(std::span<const char* const> values, const ColorTable& table,
-                        ColorImage& image) {
-  std::size_t byte_index = 0;
-  for (std::size_t j = 0; j < values.size() && j < table.max_values(); ++j) {
-    set_table_byte(image, table, byte_index++, value_byte(values[j]));
-    while (byte_index < table.size() && is_fill_byte(table, byte_index)) {
-      set_table_byte(image, table, byte_index++, 0x00);
-    }
-  }
-}
-
-enum class LineKind { blank, comment, color_code, table, rejected };
-
 // What a line's first token makes of the line.
 struct LineTarget {
-  LineKind kind = LineKind::blank;
+  SettingsLineKind kind = SettingsLineKind::blank;
   const ColorTable* table = nullptr;  // table
   std::size_t color_code = 0;         // color_code
 };
@@ -52,31 +37,30 @@ LineTarget line_target(std::span<const char* const> tokens) {
   }
   const char* keyword = tokens[0];
   if (keyword[0] == '#') {
-    return {LineKind::comment};
+    return {SettingsLineKind::comment};
   }
   if (keyword[0] != 'c') {
-    return {LineKind::rejected};
+    return {SettingsLineKind::rejected};
   }
   if (std::strcmp(keyword, "cspec") == 0) {
-    return {LineKind::table, &k_spec_table};
+    return {SettingsLineKind::table, &k_spec_table};
   }
   const std::int32_t number = read_decimal(keyword + 1);
   if (number >= 0 && static_cast<std::size_t>(number) < k_color_codes.entries) {
-    return {LineKind::color_code, nullptr, static_cast<std::size_t>(number)};
+    return {SettingsLineKind::color_code, nullptr, static_cast<std::size_t>(number)};
   }
   if (number == k_table2608_keyword) {
-    return {LineKind::table, &k_table2608};
+    return {SettingsLineKind::table, &k_table2608};
   }
   if (number == k_table2151_keyword) {
-    return {LineKind::table, &k_table2151};
+    return {SettingsLineKind::table, &k_table2151};
   }
-  return {LineKind::rejected};
+  return {SettingsLineKind::rejected};
 }
 
-SettingsWarning warning_of(std::size_t line_number, SettingsWarningKind kind,
-                           const char* token = "", std::vector<std::uint8_t> stored = {}) {
+SettingsWarning warning_of(SettingsWarningKind kind, const char* token = "",
+                           std::vector<std::uint8_t> stored = {}) {
   SettingsWarning warning;
-  warning.line_number = line_number;
   warning.kind = kind;
   warning.token = token;
   warning.stored = std::move(stored);
@@ -87,9 +71,10 @@ bool is_comment_word(const char* token) {
   return token[0] == '#';
 }
 
-// The warning for a value that is not plainly a hex number from 00 to ff, if it is not.
-void check_value(const char* token, std::size_t line_number, SettingsWarnings& warnings) {
+// The byte a value stores; a value that is not plainly a hex number from 00 to ff is warned of.
+std::uint8_t read_value(const char* token, std::vector<SettingsWarning>& warnings) {
   const HexReading reading = scan_hex(token);
+  const auto byte = static_cast<std::uint8_t>(reading.value);
   SettingsWarningKind kind{};
   if (!reading.has_digits) {
     kind = SettingsWarningKind::not_a_number;
@@ -102,54 +87,76 @@ void check_value(const char* token, std::size_t line_number, SettingsWarnings& w
   } else if (reading.value < 0) {
     kind = SettingsWarningKind::below_zero;
   } else {
-    return;
+    return byte;
   }
-  SettingsWarning warning = warning_of(line_number, kind, token, {value_byte(token)});
+  SettingsWarning warning = warning_of(kind, token, {byte});
   if (kind == SettingsWarningKind::partly_a_number) {
     warning.read_length = reading.length;
   }
-  warnings.add(std::move(warning));
+  warnings.push_back(std::move(warning));
+  return byte;
 }
 
-// The warnings for an accepted line: a lone CR explains the whole line, so it comes alone.
-void check_settings_line(std::span<const char* const> tokens, bool lone_carriage_return,
-                         std::size_t line_number, SettingsWarnings& warnings) {
-  const LineTarget target = line_target(tokens);
-  if (lone_carriage_return) {
-    warnings.add(warning_of(line_number, target.kind == LineKind::comment
-                                             ? SettingsWarningKind::carriage_return_in_comment
-                                             : SettingsWarningKind::carriage_return));
+void add_write(SettingsLine& line, const ColorTable& table, std::size_t byte_index,
+               std::uint8_t value) {
+  line.writes[line.write_count++] = {&table, byte_index, value};
+}
+
+// A colour code takes the first value; the words after it are ignored.
+void interpret_color_value(std::size_t code, std::span<const char* const> values,
+                           SettingsLine& line) {
+  if (values.empty()) {
     return;
   }
-  const auto values = tokens.empty() ? tokens : tokens.subspan(1);
-  if (target.kind == LineKind::color_code && !values.empty()) {
-    if (is_comment_word(values[0])) {
-      warnings.add(warning_of(line_number, SettingsWarningKind::comment_as_color_value, values[0],
-                              {value_byte(values[0])}));
-      return;
+  if (is_comment_word(values[0])) {
+    const std::uint8_t byte = value_byte(values[0]);
+    line.warnings.push_back(
+        warning_of(SettingsWarningKind::comment_as_color_value, values[0], {byte}));
+    add_write(line, k_color_codes, code, byte);
+    return;
+  }
+  add_write(line, k_color_codes, code, read_value(values[0], line.warnings));
+  if (values.size() > 1) {
+    line.warnings.push_back(warning_of(is_comment_word(values[1])
+                                           ? SettingsWarningKind::comment_ignored
+                                           : SettingsWarningKind::words_after_color_value,
+                                       values[1]));
+  }
+}
+
+// Lays values into the table's value bytes in order, writing 0x00 into each fill byte as it is
+// passed.
+void interpret_table_values(const ColorTable& table, std::span<const char* const> values,
+                            SettingsLine& line) {
+  const auto used = values.first(std::min(values.size(), table.max_values()));
+  // From a "#" word on, the values are warned of once, with the bytes they all store.
+  const auto comment_at = static_cast<std::size_t>(
+      std::find_if(used.begin(), used.end(), is_comment_word) - used.begin());
+  std::vector<std::uint8_t> comment_bytes;
+  std::size_t byte_index = 0;
+  for (std::size_t j = 0; j < used.size(); ++j) {
+    std::uint8_t byte = 0;
+    if (j < comment_at) {
+      byte = read_value(used[j], line.warnings);
+    } else {
+      byte = value_byte(used[j]);
+      comment_bytes.push_back(byte);
     }
-    check_value(values[0], line_number, warnings);
-    if (values.size() > 1) {
-      warnings.add(warning_of(line_number,
-                              is_comment_word(values[1])
-                                  ? SettingsWarningKind::comment_ignored
-                                  : SettingsWarningKind::words_after_color_value,
-                              values[1]));
+    add_write(line, table, byte_index++, byte);
+    while (byte_index < table.size() && is_fill_byte(table, byte_index)) {
+      add_write(line, table, byte_index++, 0x00);
     }
-  } else if (target.kind == LineKind::table) {
-    const std::size_t used = std::min(values.size(), target.table->max_values());
-    for (std::size_t j = 0; j < used; ++j) {
-      if (is_comment_word(values[j])) {
-        std::vector<std::uint8_t> stored;
-        for (std::size_t k = j; k < used; ++k) {
-          stored.push_back(value_byte(values[k]));
-        }
-        warnings.add(warning_of(line_number, SettingsWarningKind::comment_read_as_values, values[j],
-                                std::move(stored)));
-        return;
-      }
-      check_value(values[j], line_number, warnings);
-    }
+  }
+  if (comment_at < used.size()) {
+    line.warnings.push_back(warning_of(SettingsWarningKind::comment_read_as_values,
+                                       used[comment_at], std::move(comment_bytes)));
+  }
+}
+
+void apply_settings_writes(const SettingsLine& line, ColorImage& image) {
+  for (std::size_t i = 0; i < line.write_count; ++i) {
+    const SettingsWrite& write = line.writes[i];
+    set_table_byte(image, *write.table, write.byte_index, write.value);
   }
 }
 
@@ -230,15 +237,29 @@ std::size_t tokenize_settings_line(char* line, LineTokens& tokens) {
   return count;
 }
 
-bool apply_settings_line(std::span<const char* const> tokens, ColorImage& image) {
+SettingsLine interpret_settings_line(std::span<const char* const> tokens,
+                                     bool lone_carriage_return) {
+  SettingsLine line;
   const LineTarget target = line_target(tokens);
+  line.kind = target.kind;
   const auto values = tokens.empty() ? tokens : tokens.subspan(1);
-  if (target.kind == LineKind::color_code && !values.empty()) {
-    set_color_code(image, target.color_code, value_byte(values[0]));
-  } else if (target.kind == LineKind::table) {
-    apply_table_values(values, *target.table, image);
+  if (target.kind == SettingsLineKind::color_code) {
+    interpret_color_value(target.color_code, values, line);
+  } else if (target.kind == SettingsLineKind::table) {
+    interpret_table_values(*target.table, values, line);
   }
-  return target.kind != LineKind::rejected;
+  if (lone_carriage_return && target.kind != SettingsLineKind::rejected) {
+    line.warnings.assign(1, warning_of(target.kind == SettingsLineKind::comment
+                                           ? SettingsWarningKind::carriage_return_in_comment
+                                           : SettingsWarningKind::carriage_return));
+  }
+  return line;
+}
+
+bool apply_settings_line(std::span<const char* const> tokens, ColorImage& image) {
+  const SettingsLine line = interpret_settings_line(tokens);
+  apply_settings_writes(line, image);
+  return line.kind != SettingsLineKind::rejected;
 }
 
 void SettingsWarnings::add(SettingsWarning warning) {
@@ -263,16 +284,20 @@ SettingsOutcome read_settings(std::FILE* file, ColorImage& image) {
     // Tokenizing writes NULs into the line, so the CR is looked for first, as far as it reads.
     const bool lone_carriage_return = std::strchr(line.data(), '\r') != nullptr;
     const std::size_t count = tokenize_settings_line(line.data(), tokens);
-    const std::span<const char* const> line_tokens(tokens.data(), count);
-    if (!apply_settings_line(line_tokens, image)) {
+    SettingsLine interpreted = interpret_settings_line(
+        std::span<const char* const>(tokens.data(), count), lone_carriage_return);
+    if (interpreted.kind == SettingsLineKind::rejected) {
       outcome.failure = SettingsFailure::bad_line;
       outcome.line_number = reader.line_number();
       outcome.first_token = tokens[0];
       return outcome;
     }
+    apply_settings_writes(interpreted, image);
     if (!lone_carriage_return || carriage_return_line != reader.line_number()) {
-      check_settings_line(line_tokens, lone_carriage_return, reader.line_number(),
-                          outcome.warnings);
+      for (SettingsWarning& warning : interpreted.warnings) {
+        warning.line_number = reader.line_number();
+        outcome.warnings.add(std::move(warning));
+      }
     }
     if (lone_carriage_return) {
       carriage_return_line = reader.line_number();

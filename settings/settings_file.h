@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -56,10 +57,6 @@ class SettingsLineReader {
 // k_max_line_tokens tokens; gives the count.
 std::size_t tokenize_settings_line(char* line, LineTokens& tokens);
 
-// Applies one line's tokens to the image; gives false when the first token names no comment and
-// no table (the line is rejected, and the image is as it was).
-bool apply_settings_line(std::span<const char* const> tokens, ColorImage& image);
-
 enum class SettingsFailure {
   none,
   cannot_open,  // the file can't be opened, or is a folder
@@ -88,6 +85,36 @@ struct SettingsWarning {
   std::size_t read_length = 0;       // partly_a_number: the characters the number is read from
   std::vector<std::uint8_t> stored;  // the value bytes the word, or the words from it on, give
 };
+
+// What a line's first token makes of the line.
+enum class SettingsLineKind { blank, comment, color_code, table, rejected };
+
+// A byte a line sets: `value` into byte `byte_index` of `table`, fill bytes counted.
+struct SettingsWrite {
+  const ColorTable* table;
+  std::size_t byte_index;
+  std::uint8_t value;
+};
+
+// The most writes one line makes: a table line sets at most every byte of its table.
+inline constexpr std::size_t k_max_line_writes =
+    std::max({k_table2608.size(), k_table2151.size(), k_spec_table.size()});
+
+// One line as read: the bytes it sets, and what in it is read otherwise than it looks.
+struct SettingsLine {
+  SettingsLineKind kind = SettingsLineKind::blank;
+  std::array<SettingsWrite, k_max_line_writes> writes;  // the first write_count, in line order
+  std::size_t write_count = 0;
+  std::vector<SettingsWarning> warnings;  // their line_number is left to the reader
+};
+
+// A rejected line sets nothing; a lone CR in the text explains the whole line, so it warns alone.
+SettingsLine interpret_settings_line(std::span<const char* const> tokens,
+                                     bool lone_carriage_return = false);
+
+// Applies one line's tokens to the image; gives false when the first token names no comment and
+// no table (the line is rejected, and the image is as it was).
+bool apply_settings_line(std::span<const char* const> tokens, ColorImage& image);
 
 // Warnings beyond this many are counted, not kept, so that a huge file stays cheap to read.
 inline constexpr std::size_t k_max_settings_warnings = 20;
