@@ -119,6 +119,9 @@ TEST(FoundationOutput, RunsThatEndBeforeThePort) {
        {{"murve_color.cfg", "cspec 00\nCSPEC 00\n"}},
        "??? [CSPEC]\n" + config_error,
        "murve_color.cfg:2" + must_begin + "not \"CSPEC\""},
+      // A question is answered, and ends the command line there.
+      {"--help", {"-com", "99", "--help", "-x"}, {}, "usage: murvecolor -com N...", "", true},
+      {"--version", {"--version"}, {}, "murvecolor " MURVECOLOR_VERSION "\n", "", true},
   };
   for (const OutputCase& c : cases) {
     TempDir dir;

@@ -12,7 +12,8 @@
 
 namespace {
 
-// The lines as written here are UTF-8 (the build reads and writes sources as UTF-8).
+// The lines as written here are UTF-8 (the build reads and writes sources as UTF-8); the
+// full-width spaces and the runs of ASCII spaces before "..." are spelled out in bytes.
 const std::vector<std::string> k_usage_lines = {
     "option error",
     "使い方例：murvecolor -com 5 -config murve_color.cfg",
@@ -54,14 +55,7 @@ std::string convert(std::string_view text, const char* to, const char* from) {
 }
 
 TEST(UsageText, Utf8ByteForByte) {
-  const std::string expected = joined_usage_lines();
-  EXPECT_EQ(std::string(murve::usage_text_utf8()), expected);
-  // The full-width space and the runs of ASCII spaces, spelled out in bytes.
-  const std::string_view text = murve::usage_text_utf8();
-  EXPECT_NE(text.find("\n\xe3\x80\x80-com n             ... "), std::string_view::npos);
-  EXPECT_NE(text.find("\n\xe3\x80\x80-config filename   ... "), std::string_view::npos);
-  EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
-  EXPECT_EQ(text.find('%'), std::string_view::npos);
+  EXPECT_EQ(std::string(murve::usage_text_utf8()), joined_usage_lines());
 }
 
 TEST(UsageText, ShiftJisConvertsToTheUtf8Text) {
