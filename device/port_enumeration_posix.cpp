@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/port_enumeration.h"
@@ -188,23 +189,25 @@ std::vector<SerialPortEntry> list_serial_ports(const std::string& root) {
 
   std::vector<SerialPortEntry> ports;
   std::vector<std::string> listed;  // identities of the devices in `ports`
-  for (int number = 1; number <= k_port_count; ++number) {
-    const PortAddress address = port_for_number(number);
-    const bool mapped = address.origin == PortOrigin::variable;
-    const std::string on_disk = mapped ? address.path : root + address.path;
-    if (!mapped && !(exists(on_disk) && sysfs.has_uart(base_name(address.path)))) {
-      continue;
-    }
+  const auto add = [&](const std::string& path, int com_number, std::string description,
+                       const std::string& identity) {
     SerialPortEntry entry;
-    entry.path = address.path;
-    entry.com_number = number;
-    entry.description = describe_path(sysfs, on_disk);
-    const std::string identity = identity_of(on_disk);
+    entry.path = path;
+    entry.com_number = com_number;
+    entry.description = std::move(description);
     if (const auto alias = by_id.find(identity); alias != by_id.end()) {
       entry.stable_path = alias->second;
     }
     listed.push_back(identity);
     ports.push_back(std::move(entry));
+  };
+  for (int number = 1; number <= k_port_count; ++number) {
+    const PortAddress address = port_for_number(number);
+    const bool mapped = address.origin == PortOrigin::variable;
+    const std::string on_disk = mapped ? address.path : root + address.path;
+    if (mapped || (exists(on_disk) && sysfs.has_uart(base_name(address.path)))) {
+      add(address.path, number, describe_path(sysfs, on_disk), identity_of(on_disk));
+    }
   }
 
   std::vector<std::string> nodes;
@@ -226,17 +229,9 @@ std::vector<SerialPortEntry> list_serial_ports(const std::string& root) {
   }
   for (const std::string& node : nodes) {
     const std::string identity = identity_of(root + node);
-    if (std::find(listed.begin(), listed.end(), identity) != listed.end()) {
-      continue;
+    if (std::find(listed.begin(), listed.end(), identity) == listed.end()) {
+      add(node, 0, sysfs.describe(base_name(node)), identity);
     }
-    SerialPortEntry entry;
-    entry.path = node;
-    entry.description = sysfs.describe(base_name(node));
-    if (const auto alias = by_id.find(identity); alias != by_id.end()) {
-      entry.stable_path = alias->second;
-    }
-    listed.push_back(identity);
-    ports.push_back(std::move(entry));
   }
   return ports;
 }

@@ -9,17 +9,17 @@
 #include <unistd.h>
 
 #include <array>
-#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <mutex>
+#include <optional>
 #include <utility>
 
 #include "device/serial_link.h"
+#include "device/signal_guard.h"
+#include "device/termios_rates.h"
 #include "device/unique_fd.h"
 
 namespace murve {
@@ -28,148 +28,16 @@ namespace {
 // How often to look whether the bytes written have left the port.
 constexpr long k_drain_poll_ns = 1000000L;
 
-constexpr std::array<int, 3> k_restoring_signals = {SIGINT, SIGTERM, SIGHUP};
-
-// The rates termios names, with their constants.
-struct BaudRate {
-  unsigned baud;
-  speed_t speed;
-};
-constexpr BaudRate k_baud_rates[] = {
-    {50, B50},           {75, B75},         {110, B110},       {134, B134},     {150, B150},
-    {200, B200},         {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
-    {2400, B2400},       {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
-    {57600, B57600},     {115200, B115200}, {230400, B230400},
-#ifdef B460800
-    {460800, B460800},
-#endif
-#ifdef B500000
-    {500000, B500000},
-#endif
-#ifdef B576000
-    {576000, B576000},
-#endif
-#ifdef B921600
-    {921600, B921600},
-#endif
-#ifdef B1000000
-    {1000000, B1000000},
-#endif
-#ifdef B1152000
-    {1152000, B1152000},
-#endif
-#ifdef B1500000
-    {1500000, B1500000},
-#endif
-#ifdef B2000000
-    {2000000, B2000000},
-#endif
-#ifdef B2500000
-    {2500000, B2500000},
-#endif
-#ifdef B3000000
-    {3000000, B3000000},
-#endif
-#ifdef B3500000
-    {3500000, B3500000},
-#endif
-#ifdef B4000000
-    {4000000, B4000000},
-#endif
-};
-
 constexpr auto k_baud_list = [] {
-  std::array<unsigned, std::size(k_baud_rates)> list{};
+  std::array<unsigned, std::size(k_termios_rates)> list{};
   for (std::size_t i = 0; i < list.size(); ++i) {
-    list[i] = k_baud_rates[i].baud;
+    list[i] = k_termios_rates[i].baud;
   }
   return list;
 }();
 
-// What a signal handler needs to give the open ports back: -list has several open at once. A
-// slot's descriptor is published only once its saved settings are in place, and taken back
-// before they go.
-constexpr std::size_t k_guarded_port_slots = 64;
-struct GuardedPort {
-  std::atomic<bool> claimed{false};
-  std::atomic<int> fd{-1};
-  termios saved{};
-};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
-std::array<GuardedPort, k_guarded_port_slots> g_guarded_ports;
-
-// The interruption notice, kept whole for the handler; its length is published last.
-std::array<char, 512> g_notice{};
-std::atomic<std::size_t> g_notice_length{0};
-
-// Installed while at least one port is open; the actions found are put back after the last.
-std::mutex g_handlers_mutex;
-std::size_t g_ports_guarded = 0;
-std::array<struct sigaction, k_restoring_signals.size()> g_previous_actions{};
-
-// Async-signal-safe: drop what the ports have not sent, put them back as found, release them,
-// say what the interruption left behind, then die of the same signal.
-void restore_ports_on_signal(int signal_number) {
-  for (GuardedPort& port : g_guarded_ports) {
-    const int fd = port.fd.exchange(-1);
-    if (fd >= 0) {
-      tcflush(fd, TCOFLUSH);
-      tcsetattr(fd, TCSANOW, &port.saved);
-      ioctl(fd, TIOCNXCL);
-      close(fd);
-    }
-  }
-  const std::size_t length = g_notice_length.load();
-  if (length > 0) {
-    const ssize_t ignored = write(STDERR_FILENO, g_notice.data(), length);
-    static_cast<void>(ignored);
-  }
-  struct sigaction default_action {};
-  default_action.sa_handler = SIG_DFL;
-  sigemptyset(&default_action.sa_mask);
-  sigaction(signal_number, &default_action, nullptr);
-  raise(signal_number);
-}
-
 SystemError error_of(int code) {
   return {code, system_error_text(code)};
-}
-
-// Makes SIGINT, SIGTERM and SIGHUP give the ports back before the tool dies of them.
-SystemError guard_signals() {
-  const std::lock_guard lock(g_handlers_mutex);
-  if (g_ports_guarded++ > 0) {
-    return {};
-  }
-  for (std::size_t i = 0; i < k_restoring_signals.size(); ++i) {
-    struct sigaction action {};
-    action.sa_handler = restore_ports_on_signal;
-    sigemptyset(&action.sa_mask);
-    if (sigaction(k_restoring_signals[i], &action, &g_previous_actions[i]) != 0) {
-      const int code = errno;
-      for (std::size_t j = 0; j < i; ++j) {
-        sigaction(k_restoring_signals[j], &g_previous_actions[j], nullptr);
-      }
-      g_ports_guarded = 0;
-      return error_of(code);
-    }
-    // A signal the caller ignores (nohup, say) stays ignored.
-    if (g_previous_actions[i].sa_handler == SIG_IGN &&
-        sigaction(k_restoring_signals[i], &g_previous_actions[i], nullptr) != 0) {
-      return error_of(errno);
-    }
-  }
-  return {};
-}
-
-void unguard_signals() {
-  const std::lock_guard lock(g_handlers_mutex);
-  if (g_ports_guarded == 0 || --g_ports_guarded > 0) {
-    return;
-  }
-  for (std::size_t i = 0; i < k_restoring_signals.size(); ++i) {
-    sigaction(k_restoring_signals[i], &g_previous_actions[i], nullptr);
-  }
 }
 
 // Root's open gets past another program's TIOCEXCL; that program still holds the port.
@@ -185,53 +53,33 @@ bool held_exclusively(int fd) {
 
 class PosixSerialLink final : public SerialLink {
  public:
-  PosixSerialLink(UniqueFd fd, const termios& saved) : fd_(std::move(fd)), saved_termios_(saved) {}
+  // Puts the port under the signal guard before anything changes it, so that no signal finds it
+  // changed and unguarded.
+  PosixSerialLink(UniqueFd fd, const termios& saved)
+      : fd_(std::move(fd)), guard_(fd_.get(), saved) {}
 
   ~PosixSerialLink() override { close_port(); }
 
-  // Registers the port with the signal handlers. Done before the port goes raw or exclusive, so
-  // that no signal finds it changed and unguarded.
-  SystemError guard_against_signals() {
-    for (GuardedPort& port : g_guarded_ports) {
-      bool expected = false;
-      if (port.claimed.compare_exchange_strong(expected, true)) {
-        port.saved = saved_termios_;
-        port.fd.store(fd_.get());
-        slot_ = &port;
-        break;
-      }
-    }
-    if (slot_ == nullptr) {
-      return error_of(EMFILE);
-    }
-    SystemError error = guard_signals();
-    signals_guarded_ = !error.failed();
-    return error;
-  }
+  bool guarded() const { return guard_.held(); }
 
   // Keeps out every further open but root's, and puts the line in raw mode: a cooked tty would
   // echo the device's output back to it and turn "\n" into "\r\n" on the wire. CRTSCTS, and the
   // baud rate unless one is asked for, stay as found.
-  OpenFailure take_exclusively_raw(const LineRequest& request, SystemError& error) {
+  OpenFailure take_exclusively_raw(const termios& saved, const LineRequest& request,
+                                   SystemError& error) {
     if (ioctl(fd_.get(), TIOCEXCL) != 0) {
       error = error_of(errno);
       return OpenFailure::other;
     }
-    termios raw = saved_termios_;
+    termios raw = saved;
     cfmakeraw(&raw);
     // CLOCAL: ignore the modem lines, so that a missing carrier never blocks or hangs up.
     raw.c_cflag |= CLOCAL | CREAD;
-    speed_t speed = 0;
-    if (request.baud != 0) {
-      for (const BaudRate& rate : k_baud_rates) {
-        if (rate.baud == request.baud) {
-          speed = rate.speed;
-        }
-      }
-      if (speed == 0 || cfsetispeed(&raw, speed) != 0 || cfsetospeed(&raw, speed) != 0) {
-        error = error_of(EINVAL);
-        return OpenFailure::baud_refused;
-      }
+    const std::optional<speed_t> speed = termios_speed(request.baud);
+    if (request.baud != 0 &&
+        (!speed || cfsetispeed(&raw, *speed) != 0 || cfsetospeed(&raw, *speed) != 0)) {
+      error = error_of(EINVAL);
+      return OpenFailure::baud_refused;
     }
     if (tcsetattr(fd_.get(), TCSANOW, &raw) != 0) {
       const int code = errno;
@@ -240,7 +88,7 @@ class PosixSerialLink final : public SerialLink {
     }
     // tcsetattr succeeds when any of the settings took; a driver may keep its own rate.
     termios now{};
-    if (request.baud != 0 && (tcgetattr(fd_.get(), &now) != 0 || cfgetospeed(&now) != speed)) {
+    if (request.baud != 0 && (tcgetattr(fd_.get(), &now) != 0 || cfgetospeed(&now) != *speed)) {
       error = error_of(EINVAL);
       return OpenFailure::baud_refused;
     }
@@ -328,23 +176,8 @@ class PosixSerialLink final : public SerialLink {
     if (!fd_) {
       return;
     }
-    // Output the device never took would otherwise reach it after the run, and the last close
-    // of the tty would wait for it (up to its closing_wait, 30 s).
-    tcflush(fd_.get(), TCOFLUSH);
-    tcsetattr(fd_.get(), TCSANOW, &saved_termios_);
-    // Exclusive mode outlives this descriptor while anyone else holds the tty open.
-    ioctl(fd_.get(), TIOCNXCL);
-    // Only now: a signal until here still finds the port to give back.
-    if (slot_ != nullptr) {
-      slot_->fd.store(-1);
-      slot_->claimed.store(false);
-      slot_ = nullptr;
-    }
+    guard_.release();
     fd_.reset();
-    if (signals_guarded_) {
-      unguard_signals();
-      signals_guarded_ = false;
-    }
   }
 
  private:
@@ -388,9 +221,7 @@ class PosixSerialLink final : public SerialLink {
   }
 
   UniqueFd fd_;
-  termios saved_termios_;
-  GuardedPort* slot_ = nullptr;
-  bool signals_guarded_ = false;
+  GuardedPort guard_;  // after fd_: it gives the port back before the descriptor closes
   bool flow_control_ = false;
 };
 
@@ -455,13 +286,6 @@ std::string system_error_text(int code) {
   return std::strerror(code);
 }
 
-void set_interruption_notice(std::string_view text) {
-  g_notice_length.store(0);
-  const std::size_t length = std::min(text.size(), g_notice.size());
-  std::memcpy(g_notice.data(), text.data(), length);
-  g_notice_length.store(length);
-}
-
 PortAddress port_for_number(int port_number) {
   PortAddress address;
   address.com_number = port_number;
@@ -516,11 +340,11 @@ PortOpening open_port(const PortAddress& address, const LineRequest& request) {
   }
   auto link = std::make_unique<PosixSerialLink>(std::move(fd), saved);
   // From here on the link's close_port gives back whatever was changed, on every path.
-  if (SystemError error = link->guard_against_signals(); error.failed()) {
-    return failed(OpenFailure::other, std::move(error), path);
+  if (!link->guarded()) {
+    return failed(OpenFailure::other, EMFILE, path);
   }
   SystemError error;
-  if (const OpenFailure failure = link->take_exclusively_raw(request, error);
+  if (const OpenFailure failure = link->take_exclusively_raw(saved, request, error);
       failure != OpenFailure::none) {
     return failed(failure, std::move(error), path);
   }

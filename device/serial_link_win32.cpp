@@ -6,9 +6,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <mutex>
+#include <optional>
 #include <utility>
-#include <vector>
+
+#include "device/signal_guard.h"
 
 namespace murve {
 namespace {
@@ -53,26 +54,13 @@ bool port_gone(DWORD code) {
   }
 }
 
-class Win32SerialLink;
-
-// What the console handler needs to give the open ports back: -list has several open at once,
-// each in a thread of its own, and the handler runs in one more. All of it under the one mutex.
-std::mutex g_ports_mutex;
-std::vector<Win32SerialLink*> g_open_links;
-// The interruption notice, kept whole for the handler, its line ends as standard error's.
-std::array<char, 1024> g_notice{};
-std::size_t g_notice_length = 0;
-
-BOOL WINAPI give_ports_back(DWORD event);
-
 class Win32SerialLink final : public SerialLink {
  public:
   explicit Win32SerialLink(HANDLE handle) : handle_(handle) {}
 
   ~Win32SerialLink() override { close_port(); }
 
-  // Saves what the port has, puts itself where the console handler finds it, then sets the line
-  // and the timeouts.
+  // Saves what the port has, puts itself under the guard, then sets the line and the timeouts.
   OpenFailure take(const LineRequest& request, SystemError& error) {
     found_line_.DCBlength = sizeof found_line_;
     if (!GetCommState(handle_, &found_line_) || !GetCommTimeouts(handle_, &found_timeouts_)) {
@@ -85,10 +73,7 @@ class Win32SerialLink final : public SerialLink {
                  ? OpenFailure::not_a_serial_port
                  : OpenFailure::other;
     }
-    if (const DWORD code = guard(); code != ERROR_SUCCESS) {
-      error = error_of(code);
-      return OpenFailure::other;
-    }
+    guard_.emplace([this] { give_back(); });
     resolution_set_ = timeBeginPeriod(k_timer_resolution_ms) == TIMERR_NOERROR;
     DWORD baud = found_line_.BaudRate;
     if (request.baud != 0) {
@@ -189,12 +174,7 @@ class Win32SerialLink final : public SerialLink {
     if (handle_ == INVALID_HANDLE_VALUE) {
       return;
     }
-    {
-      // Given back before it leaves the table: a Ctrl+C meanwhile still finds it.
-      const std::lock_guard lock(g_ports_mutex);
-      give_back();
-      unguard();
-    }
+    guard_.reset();  // gives the port back
     CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
     if (resolution_set_) {
@@ -203,8 +183,9 @@ class Win32SerialLink final : public SerialLink {
     }
   }
 
+ private:
   // Drops what the port has not sent (output the device never took must not reach it after the
-  // run), and puts back the line and the timeouts found. Called under g_ports_mutex.
+  // run), and puts back the line and the timeouts found. Called by the guard, under its lock.
   void give_back() {
     PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);
     // Only when changed: SetCommState can pulse the modem lines, and a port that reports no rate
@@ -217,7 +198,6 @@ class Win32SerialLink final : public SerialLink {
     }
   }
 
- private:
   std::size_t read_failed(DWORD code) {
     if (port_gone(code)) {
       note_hang_up();
@@ -225,54 +205,15 @@ class Win32SerialLink final : public SerialLink {
     return 0;
   }
 
-  // Puts the link in the table, and installs the console handler with the first one.
-  DWORD guard() {
-    const std::lock_guard lock(g_ports_mutex);
-    if (g_open_links.empty() && !SetConsoleCtrlHandler(give_ports_back, TRUE)) {
-      return GetLastError();
-    }
-    g_open_links.push_back(this);
-    guarded_ = true;
-    return ERROR_SUCCESS;
-  }
-
-  // Called under g_ports_mutex.
-  void unguard() {
-    if (!guarded_) {
-      return;
-    }
-    g_open_links.erase(std::find(g_open_links.begin(), g_open_links.end(), this));
-    if (g_open_links.empty()) {
-      SetConsoleCtrlHandler(give_ports_back, FALSE);
-    }
-    guarded_ = false;
-  }
-
   HANDLE handle_;
   DCB found_line_{};
   COMMTIMEOUTS found_timeouts_{};
   bool line_changed_ = false;
   bool timeouts_changed_ = false;
-  bool guarded_ = false;
+  std::optional<GuardedPort> guard_;
   bool resolution_set_ = false;
   bool flow_control_ = false;
 };
-
-// Ctrl+C, Ctrl+Break, the console window closed: gives every open port back, says what the
-// interruption left behind, and lets the next handler (in the end the system's) end the process
-// as it would have.
-BOOL WINAPI give_ports_back(DWORD) {
-  const std::lock_guard lock(g_ports_mutex);
-  for (Win32SerialLink* link : g_open_links) {
-    link->give_back();
-  }
-  if (g_notice_length > 0) {
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), g_notice.data(), static_cast<DWORD>(g_notice_length),
-              &written, nullptr);
-  }
-  return FALSE;
-}
 
 OpenFailure failure_of_open(DWORD code) {
   switch (code) {
@@ -329,22 +270,6 @@ std::string system_error_text(int code) {
     message = "system error " + std::to_string(code);
   }
   return message;
-}
-
-void set_interruption_notice(std::string_view text) {
-  const std::lock_guard lock(g_ports_mutex);
-  g_notice_length = 0;
-  // CR LF, as the C runtime writes standard error's other lines in text mode.
-  for (const char c : text) {
-    const std::size_t needed = c == '\n' ? 2 : 1;
-    if (g_notice_length + needed > g_notice.size()) {
-      break;
-    }
-    if (c == '\n') {
-      g_notice[g_notice_length++] = '\r';
-    }
-    g_notice[g_notice_length++] = c;
-  }
 }
 
 PortAddress port_for_number(int port_number) {

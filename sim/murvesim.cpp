@@ -26,8 +26,9 @@
 #include <string>
 #include <utility>
 
-#include "device/unique_fd.h"
 #include "common/atomic_file.h"
+#include "device/termios_rates.h"
+#include "device/unique_fd.h"
 #include "settings/unique_file.h"
 #include "sim/murve_console.h"
 #include "sim/paced_line.h"
@@ -51,30 +52,12 @@ constexpr auto k_connect_patience = std::chrono::seconds(5);
 constexpr int k_connect_retry_ms = 50;
 constexpr Clock::time_point k_never = Clock::time_point::max();
 
-// The rates a host can set on the terminal side, as termios names them.
-struct LineRate {
-  long baud;
-  speed_t speed;
-};
-constexpr LineRate k_line_rates[] = {
-    {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
-    {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400},
-#ifdef B460800
-    {460800, B460800},
-#endif
-#ifdef B921600
-    {921600, B921600},
-#endif
-};
-
+// The termios constant of a rate a host can set on the terminal side.
 std::optional<speed_t> speed_of(long baud) {
-  for (const LineRate& rate : k_line_rates) {
-    if (rate.baud == baud) {
-      return rate.speed;
-    }
+  if (baud <= 0 || baud > std::numeric_limits<unsigned>::max()) {
+    return std::nullopt;
   }
-  return std::nullopt;
+  return murve::termios_speed(static_cast<unsigned>(baud));
 }
 
 struct SimOptions {

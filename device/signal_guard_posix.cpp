@@ -1,0 +1,143 @@
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "device/signal_guard.h"
+
+namespace murve {
+
+// What the handler needs to give one port back. -list has several open at once, each in a thread
+// of its own. The descriptor is published only once the settings are in place, and taken back
+// before they go.
+struct PortSlot {
+  std::atomic<bool> claimed{false};
+  std::atomic<int> fd{-1};
+  termios saved{};
+};
+
+namespace {
+
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+struct GuardedSignal {
+  int number;
+  const char* name;
+};
+constexpr GuardedSignal k_guarded_signals[] = {
+    {SIGINT, "SIGINT"},
+    {SIGTERM, "SIGTERM"},
+    {SIGHUP, "SIGHUP"},
+};
+
+std::array<PortSlot, 64> g_slots;
+
+// The interruption notice, kept whole for the handler; its length is published last.
+std::array<char, 512> g_notice{};
+std::atomic<std::size_t> g_notice_length{0};
+
+std::atomic<bool> g_installed{false};
+
+// Async-signal-safe, for the handler as for a close.
+void give_back(int fd, const termios& saved) {
+  // Output the device never took would otherwise reach it after the run, and the last close of
+  // the tty would wait for it (up to its closing_wait, 30 s).
+  tcflush(fd, TCOFLUSH);
+  tcsetattr(fd, TCSANOW, &saved);
+  // Exclusive mode outlives this descriptor while anyone else holds the tty open.
+  ioctl(fd, TIOCNXCL);
+}
+
+// Gives every port back, says what the interruption left behind, then dies of the same signal.
+void give_ports_back(int signal_number) {
+  for (PortSlot& slot : g_slots) {
+    const int fd = slot.fd.exchange(-1);
+    if (fd >= 0) {
+      give_back(fd, slot.saved);
+      close(fd);
+    }
+  }
+  const std::size_t length = g_notice_length.load();
+  if (length > 0) {
+    const ssize_t ignored = write(STDERR_FILENO, g_notice.data(), length);
+    static_cast<void>(ignored);
+  }
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigemptyset(&default_action.sa_mask);
+  if (sigaction(signal_number, &default_action, nullptr) != 0) {
+    _exit(128 + signal_number);
+  }
+  raise(signal_number);
+}
+
+}  // namespace
+
+std::vector<GuardGap> install_signal_guard() {
+  std::vector<GuardGap> gaps;
+  if (g_installed.exchange(true)) {
+    return gaps;
+  }
+  for (const GuardedSignal& guarded : k_guarded_signals) {
+    struct sigaction found {};
+    if (sigaction(guarded.number, nullptr, &found) != 0) {
+      const int code = errno;
+      gaps.push_back({guarded.name, {code, system_error_text(code)}});
+      continue;
+    }
+    if (found.sa_handler == SIG_IGN) {
+      continue;
+    }
+    struct sigaction action {};
+    action.sa_handler = give_ports_back;
+    sigemptyset(&action.sa_mask);
+    if (sigaction(guarded.number, &action, nullptr) != 0) {
+      const int code = errno;
+      gaps.push_back({guarded.name, {code, system_error_text(code)}});
+    }
+  }
+  return gaps;
+}
+
+GuardedPort::GuardedPort(int fd, const termios& saved) {
+  for (PortSlot& slot : g_slots) {
+    bool free = false;
+    if (slot.claimed.compare_exchange_strong(free, true)) {
+      slot.saved = saved;
+      slot.fd.store(fd);
+      slot_ = &slot;
+      fd_ = fd;
+      return;
+    }
+  }
+}
+
+bool GuardedPort::held() const {
+  return slot_ != nullptr;
+}
+
+void GuardedPort::release() {
+  if (slot_ == nullptr) {
+    return;
+  }
+  give_back(fd_, slot_->saved);
+  // Only now: a signal until here still finds the port to give back.
+  slot_->fd.store(-1);
+  slot_->claimed.store(false);
+  slot_ = nullptr;
+}
+
+void set_interruption_notice(std::string_view text) {
+  g_notice_length.store(0);
+  const std::size_t length = std::min(text.size(), g_notice.size());
+  std::memcpy(g_notice.data(), text.data(), length);
+  g_notice_length.store(length);
+}
+
+}  // namespace murve
