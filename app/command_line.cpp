@@ -26,12 +26,18 @@ bool is_verdict_option(const char* option) {
          std::strcmp(option, "-list") == 0;
 }
 
+// A verdict option, or one spelled with two dashes by a slip.
+bool asks_verdict(const char* argument) {
+  return is_verdict_option(argument) ||
+         (std::strncmp(argument, "--", 2) == 0 && is_verdict_option(argument + 1));
+}
+
 // Whether a verdict option stands in option position among the arguments from `first` on, which
 // the parser did not get to: a rejected command line must not read as a success to a caller who
 // asked for one.
 bool verdict_follows(int argc, const char* const* argv, int first) {
   for (int i = first; i < argc; ++i) {
-    if (is_verdict_option(argv[i])) {
+    if (asks_verdict(argv[i])) {
       return true;
     }
     if (takes_value(argv[i])) {
@@ -90,8 +96,13 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
           version.info = InfoRequest::version;
           return version;
         } else {
-          return rejected(CommandLineProblem::unknown_option, argument,
-                          verdict_asked || verdict_follows(argc, argv, i + 1));
+          // "--verify" is a slip for "-verify", and asks for a verdict all the same.
+          const bool double_dash = std::strncmp(argument, "--", 2) == 0 &&
+                                   (takes_value(argument + 1) || is_verdict_option(argument + 1));
+          return rejected(
+              double_dash ? CommandLineProblem::double_dash : CommandLineProblem::unknown_option,
+              argument,
+              verdict_asked || asks_verdict(argument) || verdict_follows(argc, argv, i + 1));
         }
         break;
       case Expecting::port_number:

@@ -26,6 +26,7 @@ struct RunOptions {
 enum class CommandLineProblem {
   none,
   unknown_option,         // `argument` is no option; "invalid option [...]" is printed for it
+  double_dash,            // `argument` is an option spelled with two dashes ("--verify"); the same
   port_missing,           // no "-com" nor "-port", or "-com" without its value at the end
   port_out_of_range,      // `argument` is the value of the last "-com"
   settings_path_missing,  // "-config" without its value at the end, or with an empty one

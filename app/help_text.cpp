@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/report.h"
+
 // The version is set once, by project() in CMakeLists.txt.
 #ifndef MURVECOLOR_VERSION
 #error "MURVECOLOR_VERSION is defined by the build"
@@ -58,11 +60,11 @@ constexpr const char* k_exit_statuses =
 }  // namespace
 
 void print_help_text() {
-  std::printf("%s%s%s%s", k_options, k_port_map, k_exit_statuses, k_manuals);
+  print_output("%s%s%s%s", k_options, k_port_map, k_exit_statuses, k_manuals);
 }
 
 void print_version() {
-  std::printf("murvecolor %s\n", MURVECOLOR_VERSION);
+  print_output("murvecolor %s\n", MURVECOLOR_VERSION);
 }
 
 }  // namespace murve

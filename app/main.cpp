@@ -1,7 +1,10 @@
 #include <cstdio>
+#include <cstring>
 
-#include "common/process_setup.h"
 #include "app/run.h"
+#include "common/message.h"
+#include "common/process_setup.h"
+#include "common/report.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -21,5 +24,11 @@ int main(int argc, char** argv) {
   // stops it: the signal handler gives the port back and dies without flushing.
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 #endif
-  return murve::run_murvecolor(argc, argv);
+  const int status = murve::run_murvecolor(argc, argv);
+  // The exit status stays the device's verdict; a record of the run that was lost is said once.
+  if (const int error = murve::output_failure(); error != 0) {
+    murve::report_problem("murvecolor", murve::message("cannot write to standard output: {reason}",
+                                                       {{"reason", std::strerror(error)}}));
+  }
+  return status;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/message.h"
+#include "common/port_options.h"
 #include "common/report.h"
 #include "device/device_programming.h"
 #include "device/serial_link.h"
@@ -25,19 +26,9 @@ std::string settings_error_text(int error_number) {
   return std::strerror(error_number);
 }
 
-std::string supported_rates_text() {
-  std::string text;
-  for (const unsigned rate : supported_baud_rates()) {
-    text += (text.empty() ? "" : ", ") + std::to_string(rate);
-  }
-  return text;
-}
-
 // Where a person finds the example settings file: installed, or in the source.
+#ifndef _WIN32
 std::string installed_example() {
-#ifdef _WIN32
-  return "";
-#else
   // Installed, the example is in share/doc beside bin, under whatever prefix.
   std::array<char, PATH_MAX> program{};
   const ssize_t length = readlink("/proc/self/exe", program.data(), program.size() - 1);
@@ -50,8 +41,8 @@ std::string installed_example() {
               "/share/doc/murvecolor/examples/murve_color.cfg";
   struct stat status {};
   return stat(installed.c_str(), &status) == 0 ? installed : "";
-#endif
 }
+#endif
 
 std::string missing_default_file(const std::string& path, int error_number) {
   const std::string file = printable(path);
@@ -80,9 +71,9 @@ std::string warning_text(const SettingsWarning& warning, const std::string& file
   const std::initializer_list<MessagePart> parts = {
       {"file", file},
       {"line", std::to_string(warning.line_number)},
-      {"word", printable(warning.token)},
+      {"word", quoted_word(warning.token)},
       {"stored", stored},
-      {"leading", printable(warning.token.substr(0, warning.read_length))},
+      {"leading", quoted_word(warning.token.substr(0, warning.read_length))},
       {"limit", warning.token.find('-') == std::string::npos ? "7fffffff" : "-80000000"}};
   switch (warning.kind) {
     case SettingsWarningKind::not_a_number:
@@ -143,12 +134,15 @@ std::string warning_text(const SettingsWarning& warning, const std::string& file
 }  // namespace
 
 std::string explain_command_line(const CommandLine& command_line) {
-  const std::string value = printable(command_line.argument);
+  const std::string value = quoted_word(command_line.argument);
   switch (command_line.problem) {
     case CommandLineProblem::unknown_option:
       return command_line.argument.empty()
                  ? message("unknown option: an empty argument")
                  : message("unknown option {option}", {{"option", value}});
+    case CommandLineProblem::double_dash:
+      return message("unknown option {option}: options take one dash ({single})",
+                     {{"option", value}, {"single", value.substr(1)}});
     case CommandLineProblem::port_missing:
       return message("-com needs a port number from 1 to 16 (or -port names the port)");
     case CommandLineProblem::port_out_of_range:
@@ -197,7 +191,7 @@ std::string explain_settings_failure(const SettingsOutcome& outcome, const std::
       const std::initializer_list<MessagePart> parts = {
           {"file", printable(path)},
           {"line", std::to_string(outcome.line_number)},
-          {"word", printable(outcome.first_token)}};
+          {"word", quoted_word(outcome.first_token)}};
       if (outcome.byte_order_mark) {
         // Editors that write the mark offer to save without it.
         return message(

@@ -74,7 +74,7 @@ Probe probe(const SerialPortEntry& port, unsigned baud) {
   Probe result;
   switch (identification.result) {
     case IdentifyResult::identified:
-      result = {true, identity_line(dialogue.response())};
+      result = {true, identity_line(dialogue.reply())};
       if (port.com_number == 0) {
         result.outcome =
             message("{banner}; reach it with -port {path}",
@@ -85,7 +85,7 @@ Probe probe(const SerialPortEntry& port, unsigned baud) {
     case IdentifyResult::not_murve:
       result.outcome = message("answers, not a MURVE Pro");
       break;
-    case IdentifyResult::no_answer:
+    case IdentifyResult::no_reply:
       result.outcome = message("no answer within 1 s");
       break;
     case IdentifyResult::hung_up:
@@ -135,9 +135,9 @@ int list_serial_ports_for_murve(const char* program, unsigned baud) {
   }
   bool any_murve = false;
   for (std::size_t i = 0; i < ports.size(); ++i) {
-    std::printf("%-*s  %-*s  %-*s  %s\n", static_cast<int>(widths[0]), columns[i][0].c_str(),
-                static_cast<int>(widths[1]), columns[i][1].c_str(), static_cast<int>(widths[2]),
-                columns[i][2].c_str(), probes[i].outcome.c_str());
+    print_output("%-*s  %-*s  %-*s  %s\n", static_cast<int>(widths[0]), columns[i][0].c_str(),
+                 static_cast<int>(widths[1]), columns[i][1].c_str(), static_cast<int>(widths[2]),
+                 columns[i][2].c_str(), shown_on_output(probes[i].outcome).c_str());
     any_murve = any_murve || probes[i].murve;
   }
   if (ports.empty()) {

@@ -20,6 +20,7 @@
 #include "device/serial_link.h"
 #include "settings/color_image.h"
 #include "settings/settings_file.h"
+#include "settings/text_format.h"
 
 namespace murve {
 namespace {
@@ -51,8 +52,8 @@ class Run {
     const PortOpening opening = open_port(address, {options_.baud});
     if (!opening.link) {
       report_problem(k_program, explain_open_failure(opening, port_));
-      std::printf("\n");
-      std::printf("\n");
+      print_output("\n");
+      print_output("\n");
       return asked_verdict(false);
     }
     port_.flow_control = opening.link->hardware_flow_control();
@@ -65,7 +66,7 @@ class Run {
                     : program(dialogue, image);
     }
     opening.link->close_port();
-    std::printf("\n");
+    print_output("\n");
     return verdict;
   }
 
@@ -81,15 +82,15 @@ class Run {
   bool identify(Dialogue& dialogue) {
     const Identification identification = identify_device(dialogue);
     if (identification.result == IdentifyResult::send_failed) {
-      std::printf("write error.\n");
+      print_output("write error.\n");
     } else {
-      std::printf("%s\n", dialogue.response());
+      print_output("%s\n", shown_on_output(dialogue.reply()).c_str());
     }
     if (identification.result == IdentifyResult::identified) {
       return true;
     }
     if (identification.result != IdentifyResult::send_failed) {
-      std::printf("MURVE(6183) not found.\n");
+      print_output("MURVE(6183) not found.\n");
     }
     report_problem(k_program, message("{reason}; nothing was written to it",
                                       {{"reason", explain_identification(identification, port_)}}));
@@ -101,14 +102,16 @@ class Run {
     // Said by the signal handler if the run is stopped before the signature is in place.
     set_interruption_notice(interrupted_writes_notice(
         k_program, port_, port_option_text(options_.port_number, options_.port_name)));
-    const WriteObserver echo = [this](const WriteReport& report) { echo_command(report); };
+    const WriteObserver echo = [this, &dialogue](const WriteReport& report) {
+      echo_command(report, dialogue.hung_up());
+    };
     write_color_image(dialogue, image, echo);
     const bool signed_off = !write_signature(dialogue, echo).failed();
     set_interruption_notice("");
     if (!signed_off) {
       return asked_verdict(false);
     }
-    std::printf("\n");
+    print_output("\n");
     return read_and_judge(dialogue, image, VerdictWording::as_written);
   }
 
@@ -118,12 +121,16 @@ class Run {
     const ReadBackOutcome outcome = read_back(dialogue, readback);
     for (std::size_t block = 0; block < outcome.blocks.size(); ++block) {
       const BlockOutcome& result = outcome.blocks[block];
+      const unsigned address = read_block_address(block);
       if (result.status == BlockStatus::send_failed) {
-        std::printf("write error.\n");
+        print_output("write error.\n");
       }
-      if (const std::string why = explain_block(result, read_block_address(block), port_);
-          !why.empty()) {
+      if (result.status == BlockStatus::send_failed && dialogue.hung_up()) {
+        say_hang_up(message("block {block} not read: {port} hung up (unplugged?)",
+                            {{"block", format_text("0x%03x", address)}, {"port", port_.shown}}));
+      } else if (const std::string why = explain_block(result, address, port_); !why.empty()) {
         report_problem(k_program, why);
+        hang_up_said_ = hang_up_said_ || result.hung_up;
       }
     }
     print_verify_listing(readback);
@@ -132,20 +139,32 @@ class Run {
     }
     const Verdict verdict = verify_readback(image, readback, outcome, not_written_, wording);
     for (const std::string& line : verdict.lines) {
-      std::printf("%s\n", line.c_str());
+      print_output("%s\n", line.c_str());
     }
     return asked_verdict(verdict.verified);
   }
 
-  // Each command once it has been sent, or "write error." for the one that failed.
-  void echo_command(const WriteReport& report) {
+  // Each command once it has been sent, or "write error." for the one that failed. After the
+  // port has hung up, only the first failure is explained: the rest fail from the same cause.
+  void echo_command(const WriteReport& report, bool hung_up) {
     switch (report.status) {
       case CommandStatus::sent:
-        std::printf("%.*s", static_cast<int>(report.command.size()), report.command.data());
+        print_output("%.*s", static_cast<int>(report.command.size()), report.command.data());
         break;
       case CommandStatus::send_failed:
-        std::printf("write error.\n");
-        report_problem(k_program, explain_write_failure(report, port_));
+        print_output("write error.\n");
+        if (hung_up) {
+          // The first write went out, the signature did not: the device holds part of the settings.
+          say_hang_up(message(
+              "{port} hung up during the writes (unplugged?): the device on {port} now holds part "
+              "of the new settings; run the same command again, or write a backup back with "
+              "{program} {option} -config BACKUP-FILE",
+              {{"port", port_.shown},
+               {"program", k_program},
+               {"option", port_option_text(options_.port_number, options_.port_name)}}));
+        } else {
+          report_problem(k_program, explain_write_failure(report, port_));
+        }
         not_written_.push_back(report.write);
         break;
       case CommandStatus::skipped:
@@ -154,8 +173,16 @@ class Run {
     }
   }
 
+  void say_hang_up(const std::string& text) {
+    if (!hang_up_said_) {
+      report_problem(k_program, text);
+    }
+    hang_up_said_ = true;
+  }
+
   const RunOptions& options_;
   const bool verdict_asked_;
+  bool hang_up_said_ = false;
   PortLabel port_;
   std::vector<WriteCommand> not_written_;
 };
@@ -167,7 +194,7 @@ int exit_status_of(DeviceVerdict verdict) {
 }  // namespace
 
 int run_murvecolor(int argc, const char* const* argv) {
-  std::printf("%s", k_banner);
+  print_output("%s", k_banner);
   const CommandLine command_line = parse_command_line(argc, argv);
   if (command_line.info == InfoRequest::help) {
     print_help_text();
@@ -178,10 +205,12 @@ int run_murvecolor(int argc, const char* const* argv) {
     return 0;
   }
   if (!command_line.options) {
-    if (command_line.problem == CommandLineProblem::unknown_option) {
-      std::printf("invalid option [%s]\n", command_line.argument.c_str());
+    if (command_line.problem == CommandLineProblem::unknown_option ||
+        command_line.problem == CommandLineProblem::double_dash) {
+      print_output("invalid option [%s]\n", command_line.argument.c_str());
     }
-    report_problem(k_program, explain_command_line(command_line));
+    report_problem(k_program, message("{reason}; murvecolor --help lists the options",
+                                      {{"reason", explain_command_line(command_line)}}));
     print_usage_text();
     return command_line.verdict_asked ? k_exit_bad_command_line : 0;
   }
@@ -194,12 +223,12 @@ int run_murvecolor(int argc, const char* const* argv) {
   const SettingsOutcome settings = load_settings_file(options.settings_path, image);
   switch (settings.failure) {
     case SettingsFailure::cannot_open:
-      std::printf("open error.[%s]\n", options.settings_path.c_str());
+      print_output("open error.[%s]\n", options.settings_path.c_str());
       report_problem(k_program, explain_settings_failure(settings, options.settings_path));
       return failed;
     case SettingsFailure::bad_line:
-      std::printf("??? [%s]\n", settings.first_token.c_str());
-      std::printf("config file error\n");
+      print_output("??? [%s]\n", settings.first_token.c_str());
+      print_output("config file error\n");
       report_problem(k_program, explain_settings_failure(settings, options.settings_path));
       return failed;
     case SettingsFailure::none:

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/report.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -68,7 +70,7 @@ void print_usage_text() {
 #else
   static_cast<void>(k_utf8_code_page);
 #endif
-  std::printf("%.*s", static_cast<int>(text.size()), text.data());
+  print_output("%.*s", static_cast<int>(text.size()), text.data());
 }
 
 }  // namespace murve

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "common/report.h"
+
 #include "common/message.h"
 #include "settings/text_format.h"
 
@@ -29,7 +31,7 @@ std::string hex_byte(std::uint8_t value) {
 }  // namespace
 
 void print_verify_listing(const ReadbackImage& image) {
-  std::printf("Verify..\n");
+  print_output("Verify..\n");
   // One line at a time, so that a line-buffered output never holds half a line.
   std::array<char, 80> line{};
   for (unsigned address = k_read_first_address; address < k_read_end_address;
@@ -43,7 +45,7 @@ void print_verify_listing(const ReadbackImage& image) {
                                                    byte, i == k_listing_dash_after ? '-' : ' '));
       text_column[i] = byte >= 0x20 && byte <= 0x7e ? static_cast<char>(byte) : '.';
     }
-    std::printf("%s%s\n", line.data(), text_column.data());
+    print_output("%s%s\n", line.data(), text_column.data());
   }
 }
 

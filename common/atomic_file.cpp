@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +28,49 @@ namespace fs = std::filesystem;
 // Symbolic links followed at most; more is a loop.
 constexpr int k_max_link_depth = 40;
 
+// The longest name a folder entry may have: 255 bytes on Linux's file systems, 255 UTF-16 units
+// on Windows' (a UTF-8 byte never makes more than one).
+constexpr std::size_t k_max_name_length = 255;
+// What mkstemp's pattern adds to the file's own name: the leading dot and ".XXXXXX".
+constexpr std::size_t k_temporary_extra = 8;
+
+// The hidden temporary's name for the file `name`: its name cut, at a character's start, so
+// that the temporary fits wherever the name itself does.
+std::string temporary_name(std::string name) {
+  if (name.size() + k_temporary_extra > k_max_name_length) {
+    std::size_t keep = k_max_name_length - k_temporary_extra;
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xc0) == 0x80) {
+      --keep;  // not inside a UTF-8 sequence
+    }
+    name.resize(keep);
+  }
+  return "." + name + ".XXXXXX";
+}
+
 #ifdef _WIN32
+// CON, NUL, COM1 and the like name a device in every folder, with any extension ("aux.cfg").
+bool is_device_name(const std::string& name) {
+  std::string stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && (stem.back() == ' ')) {
+    stem.pop_back();
+  }
+  for (char& c : stem) {
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (stem == device) {
+      return true;
+    }
+  }
+  // COM1-COM9 and LPT1-LPT9, also with a superscript digit (UTF-8 C2 B9, C2 B2, C2 B3).
+  const std::string prefix = stem.substr(0, 3);
+  if (prefix != "COM" && prefix != "LPT") {
+    return false;
+  }
+  const std::string number = stem.substr(3);
+  return (number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xc2\xb9" ||
+         number == "\xc2\xb2" || number == "\xc2\xb3";
+}
 int sync_file(int fd) {
   return _commit(fd);
 }
@@ -60,11 +103,7 @@ std::string folder_of(const std::string& path) {
 }
 std::string temporary_template(const std::string& path) {
   const std::size_t start = name_start(path);
-  std::string name = path.substr(0, start);
-  name += ".";
-  name += path.substr(start);
-  name += ".XXXXXX";
-  return name;
+  return path.substr(0, start) + temporary_name(path.substr(start));
 }
 // Empty when `from` replaced `to`, else the system's reason.
 std::string rename_over(const std::string& from, const std::string& to, FileSync sync) {
@@ -123,10 +162,7 @@ std::string folder_of(const std::string& path) {
 }
 // Hidden and beside the target, so that the rename stays within one file system.
 std::string temporary_template(const std::string& path) {
-  std::string name = ".";
-  name += fs::path(path).filename().string();
-  name += ".XXXXXX";
-  return (fs::path(folder_of(path)) / name).string();
+  return (fs::path(folder_of(path)) / temporary_name(fs::path(path).filename().string())).string();
 }
 // Empty when `from` replaced `to`, else the system's reason.
 std::string rename_over(const std::string& from, const std::string& to, FileSync) {
@@ -162,6 +198,12 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path, FileSync sync) : syn
     prepared_ = {FileWriteStep::follow_link, path, "", std::strerror(link_error)};
     return;
   }
+#ifdef _WIN32
+  if (is_device_name(path_.substr(name_start(path_)))) {
+    prepared_ = {FileWriteStep::not_a_file, path_, "", ""};
+    return;
+  }
+#endif
   struct stat status {};
   if (stat(path_.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
     prepared_ = {S_ISDIR(status.st_mode) ? FileWriteStep::is_folder : FileWriteStep::not_a_file,

@@ -177,7 +177,7 @@ std::string explain_identification(const Identification& identification, const P
     case IdentifyResult::send_failed:
       return message("write error on {port}: {reason}",
                      {{"port", port.shown}, {"reason", send_reason(identification.send, port)}});
-    case IdentifyResult::no_answer:
+    case IdentifyResult::no_reply:
       return no_answer_text(port);
     case IdentifyResult::hung_up:
       return message("{port} hung up before the device answered (unplugged?)",
@@ -226,12 +226,12 @@ std::string explain_block(const BlockOutcome& block, unsigned address, const Por
           {{"port", port.shown},
            {"reason", send_reason(block.send, port)},
            {"block", block_address}});
-    case BlockStatus::no_answer:
+    case BlockStatus::no_reply:
       if (block.hung_up) {
         return message("block {block} not read: {port} hung up (unplugged?)",
                        {{"block", block_address}, {"port", port.shown}});
       }
-      if (block.late_answer) {
+      if (block.late_reply) {
         return message(
             "block {block} not read: no answer within 1 s; an answer that came later was dropped",
             {{"block", block_address}});

@@ -14,6 +14,14 @@ bool read_baud_rate(const char* text, unsigned& baud) {
   return is_supported_baud_rate(baud);
 }
 
+std::string supported_rates_text() {
+  std::string text;
+  for (const unsigned rate : supported_baud_rates()) {
+    text += (text.empty() ? "" : ", ") + std::to_string(rate);
+  }
+  return text;
+}
+
 PortAddress port_address_of(std::int32_t port_number, const std::string& port_name) {
   return port_name.empty() ? port_for_number(port_number) : port_named(port_name);
 }

@@ -5,7 +5,9 @@
 
 #include "device/signal_guard.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -14,11 +16,24 @@
 #endif
 
 namespace murve {
+namespace {
+
+bool output_was_closed = false;
+
+}  // namespace
+
+bool standard_output_was_closed() {
+  return output_was_closed;
+}
 
 void prepare_process(const char* program) {
-#ifndef _WIN32
+#ifdef _WIN32
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  output_was_closed = output == nullptr || output == INVALID_HANDLE_VALUE;
+#else
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      output_was_closed = output_was_closed || fd == STDOUT_FILENO;
       // The lowest free descriptor, so this one: the ones below it are open by now.
       open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
     }
@@ -33,7 +48,7 @@ void prepare_process(const char* program) {
 #endif
   for (const GuardGap& gap : install_signal_guard()) {
     std::fprintf(stderr,
-                 "%s: cannot handle %s: %s; if it comes, the port stays as the run set it\n",
+                 "%s: cannot handle %s: %s; a run it stops leaves the port as the run set it\n",
                  program, gap.event.c_str(), gap.error.text.c_str());
   }
 }

@@ -9,4 +9,7 @@ namespace murve {
 // (device/signal_guard.h) is installed: a signal or Ctrl+C that ends the run gives the port back.
 void prepare_process(const char* program);
 
+// Whether standard output was closed when the program began: what it prints goes nowhere.
+bool standard_output_was_closed();
+
 }  // namespace murve

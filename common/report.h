@@ -1,13 +1,38 @@
 #pragma once
 
-// How the programs speak to a person on standard error: one line each, after the program's name.
+// How the programs speak to people: standard output, and one line each on standard error after
+// the program's name.
 
+#include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace murve {
 
 // Bytes other than printable ASCII as \r, \xNN and the like, so that a message stays one line.
-std::string printable(const std::string& text);
+std::string printable(std::string_view text);
+
+// A word quoted in a message: printable, and cut to its first few dozen characters with "..."
+// when it is longer, so that a huge word does not bury the line.
+std::string quoted_word(std::string_view text);
+
+// Whether `stream` goes to a terminal (a console on Windows), where control characters act.
+bool is_terminal(std::FILE* stream);
+
+// Text for a terminal, where control characters act: a control character (an escape sequence's
+// start, a lone carriage return) or a byte that is not UTF-8 is shown as \xNN, \r and the like;
+// line feeds, CR LF and tabs are kept.
+std::string escape_for_terminal(std::string_view text);
+
+// Text from the device or the system for standard output: escaped when standard output is a
+// terminal, the same bytes otherwise.
+std::string shown_on_output(std::string_view text);
+
+// printf to standard output; a failure is kept for output_failure().
+[[gnu::format(printf, 1, 2)]] void print_output(const char* format, ...);
+
+// The errno of the first write to standard output that failed, or 0; flushes first.
+int output_failure();
 
 // Prints "program: text" as one line on standard error.
 void report_problem(const char* program, const std::string& text);

@@ -14,7 +14,7 @@ BackupReading read_device_backup(Dialogue& dialogue, DeviceBackup& backup) {
     return reading;
   }
   ReadbackImage readback{};
-  reading.readback = read_back(dialogue, readback, ReadBackPace::backup);
+  reading.readback = read_back(dialogue, readback, ReadBackPolicy::backup);
   if (reading.complete()) {
     std::copy_n(readback.begin() + k_signature_address, backup.signature.size(),
                 backup.signature.begin());

@@ -29,8 +29,8 @@ struct BackupReading {
   }
 };
 
-// Identifies the device and reads its settings back with murvecolor's own dialogue, at the pace
-// of a backup. `backup` is filled when the reading is complete.
+// Identifies the device and reads its settings back with murvecolor's own dialogue, by the
+// backup's policy. `backup` is filled when the reading is complete.
 BackupReading read_device_backup(Dialogue& dialogue, DeviceBackup& backup);
 
 // The backup as a settings file for murvecolor, under a comment header that says where and when

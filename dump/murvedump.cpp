@@ -45,25 +45,51 @@ struct DumpOptions {
   std::string output_path;  // empty: standard output
 };
 
-bool parse_options(int argc, char** argv, DumpOptions& options) {
+// Why the command line is refused, or "" when it is not.
+std::string parse_options(int argc, char** argv, DumpOptions& options) {
+  using murve::message;
+  const char* port_text = nullptr;  // the value of the last -com
   for (int i = 1; i < argc; ++i) {
-    const bool has_value = i + 1 < argc;
-    if (std::strcmp(argv[i], "-com") == 0 && has_value) {
-      options.port_number = murve::read_decimal(argv[++i]);
+    const char* option = argv[i];
+    const bool valued = std::strcmp(option, "-com") == 0 || std::strcmp(option, "-port") == 0 ||
+                        std::strcmp(option, "-baud") == 0 || std::strcmp(option, "-o") == 0;
+    if (!valued) {
+      return message("unknown option {option}", {{"option", murve::quoted_word(option)}});
+    }
+    if (i + 1 == argc) {
+      return message("{option} needs a value", {{"option", option}});
+    }
+    const char* value = argv[++i];
+    if (std::strcmp(option, "-com") == 0) {
+      options.port_number = murve::read_decimal(value);
       options.port_name.clear();  // the later of -com and -port stands
-    } else if (std::strcmp(argv[i], "-port") == 0 && has_value && argv[i + 1][0] != '\0') {
-      options.port_name = argv[++i];
-    } else if (std::strcmp(argv[i], "-baud") == 0 && has_value) {
-      if (!murve::read_baud_rate(argv[++i], options.baud)) {
-        return false;
+      port_text = value;
+    } else if (std::strcmp(option, "-port") == 0) {
+      if (*value == '\0') {
+        return message("-port needs a port");
       }
-    } else if (std::strcmp(argv[i], "-o") == 0 && has_value && argv[i + 1][0] != '\0') {
-      options.output_path = argv[++i];
+      options.port_name = value;
+    } else if (std::strcmp(option, "-baud") == 0) {
+      if (!murve::read_baud_rate(value, options.baud)) {
+        return message(
+            "-baud takes one of {rates}, not {value}",
+            {{"rates", murve::supported_rates_text()}, {"value", murve::quoted_word(value)}});
+      }
     } else {
-      return false;
+      if (*value == '\0') {
+        return message("-o needs a file name");
+      }
+      options.output_path = value;
     }
   }
-  return !options.port_name.empty() || murve::is_port_number(options.port_number);
+  if (!options.port_name.empty() || murve::is_port_number(options.port_number)) {
+    return "";
+  }
+  if (port_text == nullptr) {
+    return message("-com N or -port PORT names the port to read");
+  }
+  return message("-com needs a port number from 1 to 16, not {value}",
+                 {{"value", murve::quoted_word(port_text)}});
 }
 
 int fail(const std::string& why) {
@@ -99,11 +125,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   DumpOptions options;
-  if (!parse_options(argc, argv, options)) {
+  if (const std::string why = parse_options(argc, argv, options); !why.empty()) {
+    murve::report_problem(k_program, why);
     std::fprintf(stderr, "%s", k_usage);
     return k_exit_usage;
   }
   // Before the device is read: a name that can't take the backup is known at once.
+  if (options.output_path.empty() && murve::standard_output_was_closed()) {
+    return fail(murve::message("standard output is closed: give the backup a file with -o FILE"));
+  }
   std::optional<murve::AtomicFileWriter> output;
   if (!options.output_path.empty()) {
     output.emplace(options.output_path);

@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A verdict option counts in option position only, past a rejected argument too.
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
-    if (argument == "-verify" || argument == "-check" || argument == "-list") {
+    if (argument == "-verify" || argument == "-check" || argument == "-list" ||
+        argument == "--verify" || argument == "--check" || argument == "--list") {
       verdict_asked = true;
     } else if (argument == "-com" || argument == "-config" || argument == "-port" ||
                argument == "-baud") {
@@ -121,7 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK((parsed.info != murve::InfoRequest::none) == info);
   FUZZ_CHECK(parsed.options.has_value() == expected_accepted);
   FUZZ_CHECK((parsed.problem == murve::CommandLineProblem::none) == (expected_accepted || info));
-  FUZZ_CHECK((parsed.problem == murve::CommandLineProblem::unknown_option) == unknown);
+  FUZZ_CHECK((parsed.problem == murve::CommandLineProblem::unknown_option ||
+              parsed.problem == murve::CommandLineProblem::double_dash) == unknown);
   FUZZ_CHECK((parsed.problem == murve::CommandLineProblem::baud_unsupported) == bad_rate);
   if (unknown || bad_rate) {
     FUZZ_CHECK(parsed.argument == rejected_argument);

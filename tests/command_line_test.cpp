@@ -50,7 +50,7 @@ TEST(CommandLine, ArgumentLists) {
       {{"-com", "5", "-config"}, k_no_path},
       {{"-COM", "5"}, k_unknown, 0, "", false, "-COM"},
       {{"-Config", "a.cfg", "-com", "5"}, k_unknown, 0, "", false, "-Config"},
-      {{"--com", "5"}, k_unknown, 0, "", false, "--com"},
+      {{"--com", "5"}, CommandLineProblem::double_dash, 0, "", false, "--com"},
       {{"-com ", "5"}, k_unknown, 0, "", false, "-com "},
       {{"", "-com", "5"}, k_unknown, 0, "", false, ""},
       {{"-com", "3", "-com", "4"}, k_ok, 4},

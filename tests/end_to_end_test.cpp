@@ -412,7 +412,8 @@ TEST(EndToEnd, ListProbesEveryPortAtOnce) {
   const std::vector<Listed> ports = {
       {2, {}, "MURVE Pro (6183) serial console"}, {3, {"--no-murve"}, "answers, not a MURVE Pro"},
       {4, {"--silent"}, "no answer within 1 s"},  {6, {}, "in use by another program"},
-      {7, {"--silent"}, "no answer within 1 s"},
+      {7, {"--silent"}, "no answer within 1 s"},  {8, {"--silent"}, "no answer within 1 s"},
+      {9, {"--silent"}, "no answer within 1 s"},
   };
   std::vector<std::unique_ptr<TempDir>> dirs;
   std::vector<std::unique_ptr<SimulatedDevice>> devices;
@@ -454,8 +455,8 @@ TEST(EndToEnd, ListProbesEveryPortAtOnce) {
   }
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.error_output, "");
-  // Two silent ports, probed one after the other, would take 4 s.
-  EXPECT_LT(run.elapsed, run_bound(std::chrono::milliseconds(3500)));
+  // Four silent ports, probed one after the other, would take 8 s; at once, 2 s.
+  EXPECT_LT(run.elapsed, run_bound(std::chrono::milliseconds(5000)));
   // None of them a MURVE Pro: exit status 1.
   const ProcessResult none =
       run_process(command, {environment[2]}, run_bound(std::chrono::seconds(20)));
@@ -471,7 +472,8 @@ struct FaultCase {
   std::string output;
   std::string listed = "-------";
   std::vector<std::string> errors = {};  // what standard error says, in order; {}: nothing
-  bool port_survives = true;  // false when the device hangs up, which takes the pty with it
+  bool port_survives = true;    // false when the device hangs up, which takes the pty with it
+  std::size_t error_lines = 0;  // how many lines standard error has; 0: not counted
 };
 
 std::ostream& operator<<(std::ostream& out, const FaultCase& c) {
@@ -524,6 +526,10 @@ const std::string k_not_murve = "answered, but its answer to h does not name MUR
 const std::string k_no_answer = "no answer from the device on ";
 const std::string k_send_error = "write error on ";
 const std::string k_eio = ": Input/output error";
+const std::vector<std::string> k_hung_up_in_writes = {
+    " hung up during the writes (unplugged?): the device on ",
+    " now holds part of the new settings; run the same command again, or write a backup back "
+    "with murvecolor -com 5 -config BACKUP-FILE"};
 
 // Commands as the device counts them: 1 the wake, 2 the identify, 3-9 the writes, 10 the
 // signature, 11-17 the reads.
@@ -570,7 +576,6 @@ std::vector<FaultCase> fault_cases() {
        {"--garbage"},
        byte_values_1_to_255() + identified() + written() + k_listing,
        all},
-      {"replies in halves 40 ms apart", {"--split", "40"}, "{any}\n" + written() + k_listing, all},
       {"replies 200 ms late", {"--delay", "200"}, identified() + written() + k_listing, all},
       // The banner whole to the end of its MURVE line, and nothing of the wake's answer before it.
       {"a line of 9600 baud",
@@ -607,39 +612,35 @@ std::vector<FaultCase> fault_cases() {
        "",
        {" hung up before the device answered"},
        false},
-      {"hang-up at the first write",
-       hang_up(2),
+      {"hang-up at the first write", hang_up(2),
        identified() + k_default_write_commands[0] + k_write_error + k_write_error + k_write_error,
-       "",
-       {k_eio + " (the command for 0x0a2-0x0c1; the rest of its group is skipped)",
-        k_eio + " (the command for 0x0c2-0x0e1;", k_eio + " (the signature command)"},
-       false},
-      {"hang-up at the fourth write",
-       hang_up(5),
+       "", k_hung_up_in_writes, false, 1},
+      {"hang-up at the fourth write", hang_up(5),
        identified() + k_default_write_commands[0] + k_default_write_commands[1] +
            k_default_write_commands[2] + k_default_write_commands[3] + k_write_error +
            k_write_error,
-       "",
-       {"(the command for 0x102-0x121;", "(the signature command); nothing was read back"},
-       false},
+       "", k_hung_up_in_writes, false, 1},
       {"hang-up at the signature",
        hang_up(9),
        identified() + written() + k_write_error + k_listing,
        none,
-       {k_eio + " (the read command for block 0x080); it and the blocks after it"},
-       false},
+       {"block 0x080 not read: ", " hung up (unplugged?)"},
+       false,
+       1},
       {"hang-up at the first read",
        hang_up(10),
        identified() + written() + k_write_error + k_listing,
        none,
-       {"block 0x080 not read: ", " hung up (unplugged?)", "(the read command for block 0x0a0)"},
-       false},
+       {"block 0x080 not read: ", " hung up (unplugged?)"},
+       false,
+       1},
       {"hang-up at the third read",
        hang_up(12),
        identified() + written() + k_write_error + k_listing,
        "01-----",
-       {"block 0x0c0 not read: ", " hung up (unplugged?)", "(the read command for block 0x0e0)"},
-       false},
+       {"block 0x0c0 not read: ", " hung up (unplugged?)"},
+       false,
+       1},
       // Stalls in each phase. A reply that comes after the tool stopped waiting for it is read as
       // the beginning of the next one, but a read reply is never listed at another block's
       // addresses: one that did not come within the second is waited out and dropped.
@@ -652,8 +653,9 @@ std::vector<FaultCase> fault_cases() {
        identified() + written() + k_listing,
        "012345-",
        {"block 0x140 not read: no answer within 1 s\n"}},
-      {"an answer 2.4 s late to the third read",
-       {"--stall-after", "12", "--stall-for", "2400"},
+      // Midway between the second a reply has to begin and the end of the wait for a late one.
+      {"an answer 1.8 s late to the third read",
+       {"--stall-after", "12", "--stall-for", "1800"},
        identified() + written() + k_listing,
        "01-3456",
        {"block 0x0c0 not read: no answer within 1 s; an answer that came later was dropped"}},
@@ -697,6 +699,10 @@ TEST_P(EndToEndFault, RunEndsCleanly) {
     EXPECT_EQ(run.error_output, "");
   } else {
     EXPECT_TRUE(says(run.error_output, c.errors));
+  }
+  if (c.error_lines != 0) {
+    EXPECT_EQ(std::count(run.error_output.begin(), run.error_output.end(), '\n'), c.error_lines)
+        << run.error_output;
   }
 
   const std::string received = device.received();
@@ -832,7 +838,12 @@ TEST(EndToEnd, SignalsGiveThePortBackBeforeTheToolDies) {
 // A reader that goes away must not stop the programming halfway, and a closed standard output
 // must not become the port.
 TEST(EndToEnd, StandardStreamsThatAreGoneChangeNothingOnTheLine) {
-  for (const std::string redirection : {" | head -3", " >&-"}) {
+  const std::pair<std::string, std::string> cases[] = {
+      {" | head -3", "murvecolor: cannot write to standard output: Broken pipe\n"},
+      {" >&-", ""},
+      {" >/dev/full", "murvecolor: cannot write to standard output: No space left on device\n"},
+  };
+  for (const auto& [redirection, error] : cases) {
     SCOPED_TRACE(redirection);
     TempDir dir;
     write_file(dir.file("settings.cfg"), "");
@@ -847,9 +858,31 @@ TEST(EndToEnd, StandardStreamsThatAreGoneChangeNothingOnTheLine) {
         run_process({"sh", "-c", shell + redirection + "; exit 0"}, {device.com5_variable()},
                     run_bound(std::chrono::seconds(20)));
     EXPECT_FALSE(run.timed_out);
+    EXPECT_EQ(run.error_output, error);
     EXPECT_EQ(device.received(), all_commands());
     EXPECT_EQ(device.eeprom(), eeprom_after_echoed_commands(written()));
   }
+}
+
+// On a terminal the device's bytes can't drive it: escape sequences and a lone carriage return
+// are shown, not acted on. In a pipe they are the same bytes (the fault case with --garbage).
+TEST(EndToEnd, ATerminalSeesTheDevicesControlCharacters) {
+  TempDir dir;
+  write_file(dir.file("settings.cfg"), "");
+  SimulatedDevice device(dir, {"--garbage"});
+  ASSERT_TRUE(device.started());
+  std::string shell = "exec";
+  for (const std::string& word :
+       murvecolor_command({"-com", "5", "-config", dir.file("settings.cfg")})) {
+    shell += " '" + word + "'";
+  }
+  const ProcessResult run =
+      run_process({"script", "-qec", shell, "/dev/null"}, {device.com5_variable()},
+                  run_bound(std::chrono::seconds(20)));
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_NE(run.output.find("\\x1b\\x1c\\x1d"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find('\x1b'), std::string::npos);
+  EXPECT_NE(run.output.find("Verify.."), std::string::npos);
 }
 
 // -verify: the verdict after the listing, and the exit status a script can trust.

@@ -45,6 +45,18 @@ TEST(FoundationOutput, RunsThatEndBeforeThePort) {
        {},
        "invalid option [-x]\n" + usage,
        "unknown option -x"},
+      // An option spelled with two dashes is refused, but a verdict asked so is still asked.
+      {"two dashes",
+       {"--verify", "-com", "5"},
+       {},
+       "invalid option [--verify]\n" + usage,
+       "unknown option --verify: options take one dash (-verify)"},
+      // A verdict option's name as a value asks for no verdict.
+      {"-list as a file name",
+       {"-com", "99", "-config", "-list"},
+       {},
+       usage,
+       "-com needs a port number from 1 to 16, not 99: -port PATH names any port"},
       {"-verify takes no value",
        {"-com", "5", "-verify", "7"},
        {},
@@ -132,8 +144,9 @@ TEST(FoundationOutput, RunsThatEndBeforeThePort) {
     // The same standard output with -verify, but the exit status says the device holds nothing
     // verified, and a rejected command line is no success either: 2, as murvedump's.
     const bool usage_follows = c.output_after_banner.find(usage) != std::string::npos;
-    const bool verdict_asked =
-        std::find(c.arguments.begin(), c.arguments.end(), "-verify") != c.arguments.end();
+    const bool verdict_asked = std::find_if(c.arguments.begin(), c.arguments.end(), [](auto& a) {
+                                 return a == "-verify" || a == "--verify";
+                               }) != c.arguments.end();
     std::vector<std::string> verify_arguments = c.arguments;
     verify_arguments.insert(verify_arguments.begin(), "-verify");
     const int failed = usage_follows ? 2 : 1;
@@ -151,7 +164,10 @@ TEST(FoundationOutput, RunsThatEndBeforeThePort) {
       } else {
         EXPECT_EQ(run.output, k_banner + expected) << c.name;
       }
-      EXPECT_EQ(run.error_output, c.error.empty() ? "" : "murvecolor: " + c.error + "\n") << c.name;
+      // A rejected command line's reason ends by saying where the help is.
+      const std::string help = usage_follows ? "; murvecolor --help lists the options" : "";
+      EXPECT_EQ(run.error_output, c.error.empty() ? "" : "murvecolor: " + c.error + help + "\n")
+          << c.name;
     }
   }
 }

@@ -1,0 +1,48 @@
+// What the programs put before a person: text from a device made harmless for a terminal, words
+// quoted in messages, and messages with their parts filled in.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/message.h"
+#include "common/report.h"
+
+namespace {
+
+TEST(Report, TextFromTheDeviceCannotDriveATerminal) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"lines and tabs kept", "MURVE Pro\r\n  h\tthis help\n> ", "MURVE Pro\r\n  h\tthis help\n> "},
+      {"clipboard write", "\x1b]52;c;aGk=\x07", "\\x1b]52;c;aGk=\\x07"},
+      {"window title and clear", "\x1b]0;x\x1b\\\x1b[2J", "\\x1b]0;x\\x1b\\\\x1b[2J"},
+      {"lone carriage return", "secret\rMURVE", "secret\\rMURVE"},
+      {"8-bit CSI",
+       "\x9b"
+       "2J",
+       "\\x9b2J"},
+      {"C1 control in UTF-8",
+       "\xc2\x9b"
+       "2J",
+       "\\xc2\\x9b2J"},
+      {"UTF-8 text kept", "\xe8\x89\xb2 MURVE", "\xe8\x89\xb2 MURVE"},
+      {"cut UTF-8 sequence", "\xe8\x89", "\\xe8\\x89"},
+      {"delete and NUL", std::string("a\x7f\0b", 4), "a\\x7f\\x00b"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(murve::escape_for_terminal(c.text), c.shown) << c.name;
+  }
+}
+
+TEST(Report, MessagesQuoteWordsShortAndFillTheirParts) {
+  EXPECT_EQ(murve::quoted_word(std::string(100000, 'z')), std::string(40, 'z') + "...");
+  EXPECT_EQ(murve::quoted_word("c3\r"), "c3\\r");
+  EXPECT_EQ(murve::fill_message("{b} before {a}; {c} and {", {{"a", "1"}, {"b", "{a}"}}),
+            "{a} before 1; {c} and {");
+}
+
+}  // namespace
