@@ -7,8 +7,6 @@
 namespace murve {
 namespace {
 
-constexpr int k_identify_sleep_ms = 10;
-constexpr int k_write_sleep_ms = 50;
 constexpr std::size_t k_command_capacity = 512;
 
 constexpr char k_wake_bytes[] = {'\r'};
@@ -22,7 +20,7 @@ constexpr const char* k_signature_format = "eepromex %02x %s\n";
 
 using CommandBuffer = std::array<char, k_command_capacity>;
 
-// The answer to h is complete once the line that names the device has ended: a banner still
+// The reply to h is complete once the line that names the device has ended: a banner still
 // arriving would otherwise be judged, and printed, by its first few bytes.
 bool lacks_device_line(const char* reply) {
   const char* name = std::strstr(reply, k_device_name);
@@ -76,14 +74,14 @@ std::string hex_byte_list(std::span<const std::uint8_t> bytes) {
 
 Identification identify_device(Dialogue& dialogue) {
   Identification identification;
-  // Late answers to an interrupted run would otherwise be taken for this run's.
+  // Late replies to an interrupted run would otherwise be taken for this run's.
   dialogue.discard_stale_input();
-  // The device answers a bare carriage return with its prompt, which is not looked at. On a slow
-  // line it is still arriving after the sleep; all of it is dropped, or its rest would be taken
-  // for the beginning of the banner.
+  // The device replies to a bare carriage return with its prompt, which is not looked at. On a
+  // slow line it is still arriving after the sleep; all of it is dropped, or its rest would be
+  // taken for the beginning of the banner.
   identification.send = dialogue.send_bytes(k_wake_bytes, sizeof k_wake_bytes);
   if (!identification.send.failed()) {
-    dialogue.drop_answer(k_identify_sleep_ms);
+    dialogue.drop_reply(k_identify_sleep_ms);
     identification.send =
         send_then_read(dialogue, k_identify_bytes, sizeof k_identify_bytes, k_identify_sleep_ms);
   }
@@ -91,16 +89,15 @@ Identification identify_device(Dialogue& dialogue) {
     identification.result = IdentifyResult::send_failed;
     return identification;
   }
-  dialogue.complete_response(lacks_device_line);
-  if (std::strstr(dialogue.response(), k_device_name) != nullptr) {
-    // The rest of the banner, which would otherwise be taken for the answers that follow it.
-    dialogue.finish_answer();
+  dialogue.complete_reply(lacks_device_line);
+  if (std::strstr(dialogue.reply(), k_device_name) != nullptr) {
+    // The rest of the banner, which would otherwise be taken for the replies that follow it.
+    dialogue.read_to_prompt();
     identification.result = IdentifyResult::identified;
-  } else if (dialogue.response_size() > 0) {
+  } else if (dialogue.reply_size() > 0) {
     identification.result = IdentifyResult::not_murve;
   } else {
-    identification.result =
-        dialogue.hung_up() ? IdentifyResult::hung_up : IdentifyResult::no_answer;
+    identification.result = dialogue.hung_up() ? IdentifyResult::hung_up : IdentifyResult::no_reply;
   }
   return identification;
 }

@@ -12,19 +12,19 @@
 namespace murve {
 
 enum class IdentifyResult {
-  identified,   // the answer to h names "MURVE"
-  not_murve,    // something answered h, but not with "MURVE"
-  no_answer,    // nothing answered h within k_reply_timeout_ms
-  hung_up,      // the device hung up before it answered h
+  identified,   // the reply to h names "MURVE"
+  not_murve,    // something replied to h, but not with "MURVE"
+  no_reply,     // nothing replied to h within k_reply_timeout_ms
+  hung_up,      // the device hung up before it replied to h
   send_failed,  // the wake or h could not be sent
 };
 
 struct Identification {
-  IdentifyResult result = IdentifyResult::no_answer;
+  IdentifyResult result = IdentifyResult::no_reply;
   SendOutcome send;  // send_failed: why
 };
 
-// Drops what the port holds from before, wakes the console and asks for its banner; the answer
+// Drops what the port holds from before, wakes the console and asks for its banner; the reply
 // to h is left as the dialogue's reply.
 Identification identify_device(Dialogue& dialogue);
 

@@ -7,12 +7,11 @@
 namespace murve {
 namespace {
 
-constexpr int k_read_sleep_ms = 10;
 constexpr const char* k_data_marker = "EEPROM DATA\n";
 // The marker as a console that ends its lines with CR LF sends it.
 constexpr const char* k_crlf_data_marker = "EEPROM DATA\r\n";
-// A block whose answer does not come ends the reading when the block before it had none either:
-// the device has stopped answering, and waiting out every further block would take long.
+// A block whose reply does not come ends the reading when the block before it had none either:
+// the device has stopped replying, and waiting out every further block would take long.
 constexpr int k_silent_blocks_to_stop = 2;
 
 int lowercase_hex_value(char c) {
@@ -30,16 +29,17 @@ int lowercase_hex_value(char c) {
 bool read_reply_incomplete(const char* reply) {
   const char* data = find_data_marker(reply);
   if (data == nullptr) {
-    // A marker that ends in CR LF is there whole: the answer is malformed, not unfinished.
+    // A marker that ends in CR LF is there whole: the reply is malformed, not unfinished.
     return std::strstr(reply, k_crlf_data_marker) == nullptr;
   }
   const DecodedReply decoded = decode_data_reply(data);
   return decoded.stop == DecodeStop::end_of_text && decoded.pair_count < k_read_block_size;
 }
 
-// Whether what a device sent after an answer holds the beginning of another one: the marker,
-// or the start of it at its very end. `size` counts all that came, more than the text may hold.
-bool holds_another_answer(const char* text, std::size_t size) {
+// Whether what a device sent after a reply's data holds the beginning of another reply: the
+// marker, or the start of it at its very end. `size` counts all that came, more than the text
+// may hold.
+bool holds_another_reply(const char* text, std::size_t size) {
   const std::size_t length = std::strlen(text);
   if (size > length || std::strstr(text, k_data_marker) != nullptr) {
     return true;
@@ -53,26 +53,93 @@ bool holds_another_answer(const char* text, std::size_t size) {
   return false;
 }
 
-// Judges the answer now in the dialogue's reply.
-BlockOutcome judge_answer(const Dialogue& dialogue, ReadBackPace pace) {
+// Sends the read command of `block`, takes its reply and judges it.
+BlockOutcome read_block(Dialogue& dialogue, std::size_t block) {
+  std::array<char, 32> command{};
+  const int length = std::snprintf(command.data(), command.size(), "eepromex read %02x\n",
+                                   read_block_address(block));
   BlockOutcome outcome;
-  if (dialogue.response_size() == 0) {
-    outcome.status = BlockStatus::no_answer;
+  outcome.send = dialogue.send_bytes(command.data(), static_cast<std::size_t>(length));
+  if (outcome.send.failed()) {
+    outcome.status = BlockStatus::send_failed;
     return outcome;
   }
-  const char* data = find_data_marker(dialogue.response());
-  if (data == nullptr) {
+  dialogue.sleep_ms(k_read_sleep_ms);
+  dialogue.read_response();
+  dialogue.complete_reply(read_reply_incomplete);
+  const char* data = find_data_marker(dialogue.reply());
+  if (dialogue.reply_size() == 0) {
+    outcome.status = BlockStatus::no_reply;
+    outcome.hung_up = dialogue.hung_up();
+  } else if (data == nullptr) {
     outcome.status = BlockStatus::no_marker;
-    outcome.marker_ends_in_cr = std::strstr(dialogue.response(), k_crlf_data_marker) != nullptr;
-    return outcome;
-  }
-  outcome.decoded = decode_data_reply(data);
-  if (outcome.decoded.pair_count != k_read_block_size) {
-    outcome.status = BlockStatus::wrong_pairs;
-  } else if (pace == ReadBackPace::backup && holds_another_answer(data, std::strlen(data))) {
-    outcome.status = BlockStatus::out_of_step;  // the answers of two reads in one
+    outcome.marker_ends_in_cr = std::strstr(dialogue.reply(), k_crlf_data_marker) != nullptr;
   } else {
-    outcome.status = BlockStatus::accepted;
+    outcome.decoded = decode_data_reply(data);
+    outcome.status = outcome.decoded.pair_count == k_read_block_size ? BlockStatus::accepted
+                                                                     : BlockStatus::wrong_pairs;
+  }
+  return outcome;
+}
+
+// Whether the reply in the dialogue came with the beginning of another, or is followed by one
+// before the line has been quiet for k_backup_quiet_ms.
+bool replies_out_of_step(Dialogue& dialogue) {
+  const char* data = find_data_marker(dialogue.reply());
+  if (holds_another_reply(data, std::strlen(data))) {
+    return true;
+  }
+  const DroppedBytes after = dialogue.discard_leftovers(k_backup_quiet_ms, k_backup_quiet_ms);
+  return holds_another_reply(after.text(), after.size());
+}
+
+void store_block(ReadbackImage& image, std::size_t block, const BlockOutcome& outcome) {
+  std::memcpy(image.data() + read_block_address(block), outcome.decoded.bytes.data(),
+              k_read_block_size);
+}
+
+ReadBackOutcome read_for_listing(Dialogue& dialogue, ReadbackImage& image) {
+  ReadBackOutcome outcome;
+  int silent_blocks = 0;
+  for (std::size_t block = 0; block < k_read_block_count; ++block) {
+    // Leftovers of earlier replies would otherwise be taken for the beginning of this one.
+    dialogue.discard_leftovers();
+    BlockOutcome& result = outcome.blocks[block] = read_block(dialogue, block);
+    const bool last = block + 1 == k_read_block_count;
+    if (result.status == BlockStatus::send_failed) {
+      return outcome;
+    }
+    if (result.status == BlockStatus::accepted) {
+      store_block(image, block, result);
+    }
+    // A reply that comes late is a reply all the same: only silence counts toward a device that
+    // has stopped.
+    if (result.status == BlockStatus::no_reply && !last) {
+      result.late_reply = dialogue.drop_late_reply();
+    }
+    const bool silent = result.status == BlockStatus::no_reply && !result.late_reply;
+    silent_blocks = silent ? silent_blocks + 1 : 0;
+    if (silent_blocks == k_silent_blocks_to_stop && !last) {
+      result.device_stopped = true;
+      return outcome;
+    }
+  }
+  return outcome;
+}
+
+ReadBackOutcome read_for_backup(Dialogue& dialogue, ReadbackImage& image) {
+  ReadBackOutcome outcome;
+  // The rest of the banner may still be coming; after each reply, what follows it is judged.
+  dialogue.discard_leftovers(k_backup_quiet_ms, k_backup_quiet_ms);
+  for (std::size_t block = 0; block < k_read_block_count; ++block) {
+    BlockOutcome& result = outcome.blocks[block] = read_block(dialogue, block);
+    if (result.status == BlockStatus::accepted && replies_out_of_step(dialogue)) {
+      result.status = BlockStatus::out_of_step;
+    }
+    if (result.status != BlockStatus::accepted) {
+      return outcome;
+    }
+    store_block(image, block, result);
   }
   return outcome;
 }
@@ -125,64 +192,9 @@ DecodedReply decode_data_reply(const char* text) {
   }
 }
 
-ReadBackOutcome read_back(Dialogue& dialogue, ReadbackImage& image, ReadBackPace pace) {
-  ReadBackOutcome outcome;
-  std::array<char, 32> command{};
-  int silent_blocks = 0;
-  const bool backup = pace == ReadBackPace::backup;
-  for (std::size_t block = 0; block < k_read_block_count; ++block) {
-    const unsigned address = read_block_address(block);
-    // Leftovers of earlier answers would otherwise be taken for the beginning of this one. A
-    // backup has judged what followed each of its answers already; before the first, the rest of
-    // the banner may still be coming.
-    if (!backup) {
-      dialogue.discard_leftovers();
-    } else if (block == 0) {
-      dialogue.discard_leftovers(k_backup_quiet_ms, k_backup_quiet_ms);
-    }
-    const int length =
-        std::snprintf(command.data(), command.size(), "eepromex read %02x\n", address);
-    BlockOutcome& result = outcome.blocks[block];
-    result.send = dialogue.send_bytes(command.data(), static_cast<std::size_t>(length));
-    if (result.send.failed()) {
-      result.status = BlockStatus::send_failed;
-      return outcome;
-    }
-    dialogue.sleep_ms(k_read_sleep_ms);
-    dialogue.read_response();
-    dialogue.complete_response(read_reply_incomplete);
-    result = judge_answer(dialogue, pace);
-    if (result.status == BlockStatus::accepted) {
-      std::memcpy(image.data() + address, result.decoded.bytes.data(), k_read_block_size);
-      silent_blocks = 0;
-    } else if (result.status == BlockStatus::no_answer) {
-      result.hung_up = dialogue.hung_up();
-      // An answer that comes late is an answer all the same: only silence counts toward a device
-      // that has stopped.
-      if (!backup && block + 1 < k_read_block_count) {
-        result.late_answer = dialogue.discard_leftovers(k_late_answer_limit_ms - k_read_sleep_ms -
-                                                        k_reply_timeout_ms) > 0;
-      }
-      silent_blocks = result.late_answer ? 0 : silent_blocks + 1;
-      if (silent_blocks == k_silent_blocks_to_stop && block + 1 < k_read_block_count) {
-        result.device_stopped = true;
-        return outcome;
-      }
-    } else {
-      silent_blocks = 0;
-    }
-    if (backup) {
-      if (result.status != BlockStatus::accepted) {
-        return outcome;
-      }
-      const std::size_t trailing = dialogue.discard_leftovers(k_backup_quiet_ms, k_backup_quiet_ms);
-      if (holds_another_answer(dialogue.discarded_text(), trailing)) {
-        result.status = BlockStatus::out_of_step;
-        return outcome;
-      }
-    }
-  }
-  return outcome;
+ReadBackOutcome read_back(Dialogue& dialogue, ReadbackImage& image, ReadBackPolicy policy) {
+  return policy == ReadBackPolicy::backup ? read_for_backup(dialogue, image)
+                                          : read_for_listing(dialogue, image);
 }
 
 }  // namespace murve

@@ -35,20 +35,20 @@ enum class BlockStatus {
   accepted,
   not_asked,    // an earlier block ended the reading
   send_failed,  // its read command could not be sent
-  no_answer,    // nothing came within k_reply_timeout_ms
-  no_marker,    // its answer holds no "EEPROM DATA\n"
+  no_reply,     // nothing came within k_reply_timeout_ms
+  no_marker,    // its reply holds no "EEPROM DATA\n"
   wrong_pairs,  // the marker is followed by other than 32 pairs
-  out_of_step,  // a backup's answer came with more than one block, or more data followed it
+  out_of_step,  // a backup's reply came with or was followed by the beginning of another
 };
 
 // How one block of 32 bytes went, with why it was not accepted.
 struct BlockOutcome {
   BlockStatus status = BlockStatus::not_asked;
-  DecodedReply decoded;            // wrong_pairs: what the answer held
+  DecodedReply decoded;            // wrong_pairs: what the reply held
   bool marker_ends_in_cr = false;  // no_marker: it has "EEPROM DATA\r\n" instead
-  bool hung_up = false;            // no_answer: the device hung up
-  bool late_answer = false;        // no_answer: an answer came later, and was dropped
-  bool device_stopped = false;     // no_answer: the second block in a row without any answer, so
+  bool hung_up = false;            // no_reply: the device hung up
+  bool late_reply = false;         // no_reply: a reply came later, and was dropped
+  bool device_stopped = false;     // no_reply: the second block in a row without any reply, so
                                    // the reading ended
   SendOutcome send;                // send_failed: why
 };
@@ -59,25 +59,18 @@ struct ReadBackOutcome {
   bool all_accepted() const;
 };
 
-enum class ReadBackPace {
-  // As fast as the dialogue allows: leftovers are dropped before each read command.
+enum class ReadBackPolicy {
+  // For murvecolor's listing: leftovers are dropped before each read command, a late reply is
+  // waited out before the next one, and only two silent blocks in a row end the reading.
   listing,
-  // For a backup, which must not mistake one block's answer for another's: what the device
-  // sends after each answer, until the line has been quiet for a while, must hold no second
-  // answer, and the first block that is not read ends the reading.
+  // For a backup, which must not mistake one block's reply for another's: what the device
+  // sends after each reply, until the line has been quiet for k_backup_quiet_ms, must hold no
+  // second reply, and the first block that is not read ends the reading.
   backup,
 };
 
-// Reads 0x080-0x15F back, 32 bytes a command; a block whose answer is not accepted stays zero.
+// Reads 0x080-0x15F back, 32 bytes a command; a block whose reply is not accepted stays zero.
 ReadBackOutcome read_back(Dialogue& dialogue, ReadbackImage& image,
-                          ReadBackPace pace = ReadBackPace::listing);
-
-// A read answer that does not come within k_reply_timeout_ms is waited out until this long after
-// its command, and dropped, so that it is never taken for the next block's.
-inline constexpr int k_late_answer_limit_ms = 2500;
-// How long the line must stay quiet after each answer of a backup: longer than any pause
-// within an answer (k_further_byte_timeout_ms), so that all the device sent for a command is seen.
-inline constexpr int k_backup_quiet_ms = 150;
-static_assert(k_backup_quiet_ms > k_further_byte_timeout_ms);
+                          ReadBackPolicy policy = ReadBackPolicy::listing);
 
 }  // namespace murve

@@ -1,6 +1,6 @@
 // The whole dialogue with a device whose every reply the input makes up: what it says, how late
 // and how fast. Whatever it says, the tool must send nothing but the run's own commands (ending
-// the reading early only when the device has stopped answering), wait only within its bounds,
+// the reading early only when the device has stopped replying), wait only within its bounds,
 // and fill the read-back only with blocks of 32 well-formed pairs that followed an
 // "EEPROM DATA\n" marker, and only at 0x080-0x15F, and only where a block was accepted.
 //
@@ -24,7 +24,7 @@
 
 namespace {
 
-// The wake: 1 s for its answer to begin and 3 s to drop the rest; identify: 1 s and 3 s to
+// The wake: 1 s for its reply to begin and 3 s to drop the rest; identify: 1 s and 3 s to
 // complete it; eight writes, 1 s each; seven reads, each with 3 s to drop what is left over, 1 s
 // for a reply to begin, 3 s to complete it and 4.5 s to wait out and drop a late one; and the
 // sleeps. Generous.
@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(murve_fuzz::take_stdout().empty());
 
   // Identify, or the whole run; the reading ends early only after two blocks in a row without any
-  // answer, late ones included, the device having stopped answering.
+  // reply, late ones included, the device having stopped replying.
   constexpr std::size_t k_commands_before_reads = 2 + 7 + 1;
   FUZZ_CHECK(link.sent.size() <= k_commands.size());
   FUZZ_CHECK(std::equal(link.sent.begin(), link.sent.end(), k_commands.begin()));
@@ -128,9 +128,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (link.sent.size() > 2 && link.sent.size() < k_commands.size()) {
     const std::size_t reads = link.sent.size() - k_commands_before_reads;
     FUZZ_CHECK(reads >= 2 && outcome.blocks[reads - 1].device_stopped &&
-               !outcome.blocks[reads - 1].late_answer &&
-               outcome.blocks[reads - 2].status == murve::BlockStatus::no_answer &&
-               !outcome.blocks[reads - 2].late_answer);
+               !outcome.blocks[reads - 1].late_reply &&
+               outcome.blocks[reads - 2].status == murve::BlockStatus::no_reply &&
+               !outcome.blocks[reads - 2].late_reply);
   }
   FUZZ_CHECK(link.sent.size() == 2 || stream.find("MURVE") != std::string::npos);
   FUZZ_CHECK(link.now_ms <= k_longest_run_ms);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "device/readback.h"
 #include "fake_link.h"
 #include "settings/color_image.h"
 #include "test_support.h"
@@ -26,8 +27,8 @@ std::string joined(const std::vector<std::string>& lines) {
   return all;
 }
 
-// Answers the wake byte with a prompt and "h\r" with `banner`, in the pieces given.
-FakeLink::Responder banner_responder(std::vector<ReplyPiece> banner) {
+// Replies to the wake byte with a prompt and to "h\r" with `banner`, in the pieces given.
+FakeLink::ReplyPlan banner_replies(std::vector<ReplyPiece> banner) {
   return [banner](const std::string& sent) {
     if (sent == "h\r") {
       return banner;
@@ -47,7 +48,7 @@ TEST(IdentifyDevice, JudgesTheBannerByTheTextMurve) {
   using murve::IdentifyResult;
   struct Case {
     const char* name;
-    std::vector<ReplyPiece> wake_answer;
+    std::vector<ReplyPiece> wake_reply;
     std::vector<ReplyPiece> banner;
     IdentifyResult result;
     std::string reply;  // left in the link for the caller to print
@@ -65,7 +66,7 @@ TEST(IdentifyDevice, JudgesTheBannerByTheTextMurve) {
        {{2, "murve pro\n> "}},
        IdentifyResult::not_murve,
        "murve pro\n> "},
-      {"silent device", {}, {}, IdentifyResult::no_answer, ""},
+      {"silent device", {}, {}, IdentifyResult::no_reply, ""},
       {"NUL hides what follows",
        prompt,
        {{2, std::string("ok\0MURVE", 8)}},
@@ -83,14 +84,14 @@ TEST(IdentifyDevice, JudgesTheBannerByTheTextMurve) {
        {{2, "MURVE"}, {50, " Pro (6183)"}, {99, "\r\n"}},
        IdentifyResult::identified,
        "MURVE Pro (6183)\r\n"},
-      // The rest of a wake answer still coming on a slow line is dropped, not printed before the
+      // The rest of a wake reply still coming on a slow line is dropped, not printed before the
       // banner.
-      {"wake answer still arriving",
+      {"wake reply still arriving",
        {{0, "--"}, {5, "---"}, {9, "--\r\n"}, {12, "> "}},
        {{2, "MURVE Pro\n"}},
        IdentifyResult::identified,
        "MURVE Pro\n"},
-      {"wake answer after the sleep",
+      {"wake reply after the sleep",
        {{30, "--"}, {45, "-\r\n> "}},
        {{2, "MURVE Pro\n"}},
        IdentifyResult::identified,
@@ -99,18 +100,18 @@ TEST(IdentifyDevice, JudgesTheBannerByTheTextMurve) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeLink link(
-        [&c](const std::string& sent) { return sent == "h\r" ? c.banner : c.wake_answer; });
+        [&c](const std::string& sent) { return sent == "h\r" ? c.banner : c.wake_reply; });
     murve::Dialogue dialogue(link);
     const murve::Identification identification = murve::identify_device(dialogue);
     EXPECT_EQ(identification.result, c.result);
-    EXPECT_EQ(std::string(dialogue.response()), c.reply);
+    EXPECT_EQ(std::string(dialogue.reply()), c.reply);
     EXPECT_EQ(link.sent, (std::vector<std::string>{"\r", "h\r"}));
   }
 }
 
-// At full speed the wake's answer is over long before its sleep ends, and costs no wait.
+// At full speed the wake's reply is over long before its sleep ends, and costs no wait.
 TEST(IdentifyDevice, TakesTenMillisecondsForTheWakeAtFullSpeed) {
-  FakeLink link(banner_responder({{0, "MURVE Pro\n> "}}));
+  FakeLink link(banner_replies({{0, "MURVE Pro\n> "}}));
   murve::Dialogue dialogue(link);
   ASSERT_EQ(murve::identify_device(dialogue).result, murve::IdentifyResult::identified);
   EXPECT_EQ(link.now_ms, 10 + 10);
@@ -121,7 +122,7 @@ TEST(IdentifyDevice, TakesTenMillisecondsForTheWakeAtFullSpeed) {
 TEST(IdentifyDevice, FailedWriteEndsIdentification) {
   for (int failing : {0, 1}) {
     SCOPED_TRACE(failing);
-    FakeLink link(banner_responder({{0, "MURVE Pro\n> "}}));
+    FakeLink link(banner_replies({{0, "MURVE Pro\n> "}}));
     link.fail_sends(failing);
     murve::Dialogue dialogue(link);
     const murve::Identification identification = murve::identify_device(dialogue);
@@ -153,7 +154,7 @@ struct Observed {
 
 TEST(WriteColorImage, SendsAndReportsTheSevenDefaultCommands) {
   murvesim::MurveConsole console;
-  FakeLink link(console_responder(console));
+  FakeLink link(console_replies(console));
   Observed observed;
   murve::Dialogue dialogue(link);
   murve::write_color_image(dialogue, default_image(), observed.observer());
@@ -201,7 +202,7 @@ TEST(WriteColorImage, FailedCommandEndsOnlyItsGroup) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     murvesim::MurveConsole console;
-    FakeLink link(console_responder(console));
+    FakeLink link(console_replies(console));
     link.fail_sends(c.first_failing, c.until);
     Observed observed;
     murve::Dialogue dialogue(link);
@@ -216,7 +217,7 @@ TEST(WriteColorImage, CarriesSettingsChangesAndZeroFillBytes) {
   murve::set_table2151_byte(image, 3, 0x99);  // a fill byte: stays 00
   murve::set_spec_byte(image, 47, 0x01);
   murvesim::MurveConsole console;
-  FakeLink link(console_responder(console));
+  FakeLink link(console_replies(console));
   Observed observed;
   murve::Dialogue dialogue(link);
   murve::write_color_image(dialogue, image, observed.observer());
@@ -234,7 +235,7 @@ TEST(WriteColorImage, CarriesSettingsChangesAndZeroFillBytes) {
 
 TEST(WriteSignature, SendsAndReportsTheSignature) {
   murvesim::MurveConsole console;
-  FakeLink link(console_responder(console));
+  FakeLink link(console_replies(console));
   Observed observed;
   murve::Dialogue dialogue(link);
   EXPECT_FALSE(murve::write_signature(dialogue, observed.observer()).failed());
@@ -244,13 +245,36 @@ TEST(WriteSignature, SendsAndReportsTheSignature) {
   EXPECT_EQ(console.eeprom()[0x80], 0xaa);
   EXPECT_EQ(console.eeprom()[0x81], 0x55);
 
-  FakeLink failing(console_responder(console));
+  FakeLink failing(console_replies(console));
   failing.fail_sends(0);
   Observed failed;
   murve::Dialogue failing_dialogue(failing);
   EXPECT_EQ(murve::write_signature(failing_dialogue, failed.observer()).error.code,
             FakeLink::k_send_error_code);
   EXPECT_EQ(failed.events, (std::vector<std::string>{"failed 080"}));
+}
+
+// A whole run's dialogue with every reply in two halves 40 ms apart.
+TEST(WholeDialogue, RepliesInHalvesFortyMillisecondsApart) {
+  murvesim::MurveConsole console;
+  const FakeLink::ReplyPlan whole = console_replies(console);
+  FakeLink link([&whole](const std::string& sent) {
+    const std::string reply = whole(sent)[0].bytes;
+    return std::vector<ReplyPiece>{{0, reply.substr(0, reply.size() / 2)},
+                                   {40, reply.substr(reply.size() / 2)}};
+  });
+  murve::Dialogue dialogue(link);
+  ASSERT_EQ(murve::identify_device(dialogue).result, murve::IdentifyResult::identified);
+  // The banner whole, after what was left of the wake's reply.
+  EXPECT_TRUE(std::string(dialogue.reply()).ends_with(murvesim::help_banner(true) + "> "));
+  Observed observed;
+  murve::write_color_image(dialogue, default_image(), observed.observer());
+  EXPECT_FALSE(murve::write_signature(dialogue, observed.observer()).failed());
+  EXPECT_EQ(observed.echoed, joined(k_default_write_commands) + "eepromex 80 aa 55\n");
+  murve::ReadbackImage image{};
+  EXPECT_TRUE(murve::read_back(dialogue, image).all_accepted());
+  EXPECT_TRUE(
+      std::equal(image.begin() + 0x80, image.begin() + 0x160, console.eeprom().begin() + 0x80));
 }
 
 }  // namespace

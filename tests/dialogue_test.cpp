@@ -10,15 +10,15 @@
 namespace murve_test {
 namespace {
 
-// A link whose device answered the first command with `answer`, in one piece.
-std::unique_ptr<FakeLink> link_with_queued(const std::string& answer) {
-  bool answered = false;
-  auto link = std::make_unique<FakeLink>([answer, answered](const std::string&) mutable {
-    if (answered) {
+// A link whose device replied to the first command with `reply`, in one piece.
+std::unique_ptr<FakeLink> link_with_queued(const std::string& reply) {
+  bool replied = false;
+  auto link = std::make_unique<FakeLink>([reply, replied](const std::string&) mutable {
+    if (replied) {
       return std::vector<ReplyPiece>{};
     }
-    answered = true;
-    return std::vector<ReplyPiece>{{0, answer}};
+    replied = true;
+    return std::vector<ReplyPiece>{{0, reply}};
   });
   link->send_bytes("x", 1);
   return link;
@@ -32,15 +32,15 @@ TEST(ReadResponse, TakesAtMostOneBufferAtATime) {
   FakeLink& link = *owner;
   murve::Dialogue dialogue(link);
   dialogue.read_response();
-  EXPECT_EQ(std::strlen(dialogue.response()), 4095u);
-  EXPECT_EQ(dialogue.response()[4094], 'A');
+  EXPECT_EQ(std::strlen(dialogue.reply()), 4095u);
+  EXPECT_EQ(dialogue.reply()[4094], 'A');
   dialogue.read_response();
-  EXPECT_EQ(std::strlen(dialogue.response()), 905u);
-  EXPECT_EQ(dialogue.response()[0], 'B');
+  EXPECT_EQ(std::strlen(dialogue.reply()), 905u);
+  EXPECT_EQ(dialogue.reply()[0], 'B');
   // Nothing more: empty after the one-second wait for a first byte.
   const std::int64_t before = link.now_ms;
   dialogue.read_response();
-  EXPECT_STREQ(dialogue.response(), "");
+  EXPECT_STREQ(dialogue.reply(), "");
   EXPECT_EQ(link.now_ms - before, murve::k_reply_timeout_ms);
 }
 
@@ -48,14 +48,14 @@ TEST(ReadResponse, ReplyIsSeenUpToItsFirstNul) {
   const auto owner = link_with_queued(std::string("MUR\0VE", 6));
   murve::Dialogue dialogue(*owner);
   dialogue.read_response();
-  EXPECT_STREQ(dialogue.response(), "MUR");
+  EXPECT_STREQ(dialogue.reply(), "MUR");
 }
 
 bool lacks_end(const char* reply) {
   return std::strstr(reply, "END") == nullptr;
 }
 
-TEST(CompleteResponse, ReadsOnWhileBytesKeepComing) {
+TEST(CompleteReply, ReadsOnWhileBytesKeepComing) {
   struct Case {
     const char* name;
     std::vector<ReplyPiece> pieces;
@@ -73,12 +73,12 @@ TEST(CompleteResponse, ReadsOnWhileBytesKeepComing) {
     murve::Dialogue dialogue(link);
     link.send_bytes("x", 1);
     dialogue.read_response();
-    dialogue.complete_response(lacks_end);
-    EXPECT_EQ(std::string(dialogue.response()), c.reply);
+    dialogue.complete_reply(lacks_end);
+    EXPECT_EQ(std::string(dialogue.reply()), c.reply);
   }
 }
 
-TEST(CompleteResponse, StopsWhenTheBufferIsFull) {
+TEST(CompleteReply, StopsWhenTheBufferIsFull) {
   FakeLink link([](const std::string&) {
     std::vector<ReplyPiece> pieces;
     for (int i = 0; i < 100; ++i) {
@@ -89,14 +89,14 @@ TEST(CompleteResponse, StopsWhenTheBufferIsFull) {
   murve::Dialogue dialogue(link);
   link.send_bytes("x", 1);
   dialogue.read_response();
-  dialogue.complete_response(lacks_end);
-  EXPECT_EQ(std::strlen(dialogue.response()), murve::k_max_reply_bytes);
+  dialogue.complete_reply(lacks_end);
+  EXPECT_EQ(std::strlen(dialogue.reply()), murve::k_max_reply_bytes);
 }
 
 TEST(DiscardLeftovers, DropsLeftoversAndTheirRestButWaitsForNothingElse) {
   const auto quiet = link_with_queued("");
   const std::int64_t before = quiet->now_ms;
-  EXPECT_EQ(murve::Dialogue(*quiet).discard_leftovers(), 0u);
+  EXPECT_EQ(murve::Dialogue(*quiet).discard_leftovers().size(), 0u);
   EXPECT_EQ(quiet->now_ms, before);  // nothing left over: no waiting at all
 
   FakeLink link([](const std::string& sent) {
@@ -107,10 +107,10 @@ TEST(DiscardLeftovers, DropsLeftoversAndTheirRestButWaitsForNothingElse) {
   });
   murve::Dialogue dialogue(link);
   link.send_bytes("first", 5);
-  EXPECT_EQ(dialogue.discard_leftovers(), 15u);
+  EXPECT_EQ(dialogue.discard_leftovers().size(), 15u);
   link.send_bytes("second", 6);
   dialogue.read_response();
-  EXPECT_STREQ(dialogue.response(), "new");
+  EXPECT_STREQ(dialogue.reply(), "new");
 }
 
 }  // namespace

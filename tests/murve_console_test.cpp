@@ -22,15 +22,15 @@ namespace murve_test {
 namespace {
 
 std::string feed(murvesim::MurveConsole& console, const std::string& bytes) {
-  std::string answer;
+  std::string reply;
   for (char byte : bytes) {
-    answer += console.receive(byte);
+    reply += console.receive(byte);
   }
-  return answer;
+  return reply;
 }
 
-// The answer to a read of 32 bytes that begin with `first` ("20 21", say), the rest erased.
-std::string read_answer(std::string first) {
+// The reply to a read of 32 bytes that begin with `first` ("20 21", say), the rest erased.
+std::string read_reply(std::string first) {
   while (first.size() < 32 * 3 - 1) {
     first += first.empty() ? "ff" : " ff";
   }
@@ -38,11 +38,11 @@ std::string read_answer(std::string first) {
   return "EEPROM DATA\n" + first + "\n> ";
 }
 
-TEST(MurveConsole, AnswersEachKindOfLine) {
+TEST(MurveConsole, RepliesToEachKindOfLine) {
   struct Case {
     const char* name;
     std::string sent;
-    std::string answer;
+    std::string reply;
   };
   const std::vector<Case> cases = {
       {"carriage return", "\r", "\n> "},
@@ -59,7 +59,7 @@ TEST(MurveConsole, AnswersEachKindOfLine) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     murvesim::MurveConsole console;
-    EXPECT_EQ(feed(console, c.sent), c.answer);
+    EXPECT_EQ(feed(console, c.sent), c.reply);
   }
 }
 
@@ -82,7 +82,7 @@ TEST(MurveConsole, StoresWritesAndReadsThemBack) {
   EXPECT_EQ(console.writes_stored(), 1u);
 }
 
-TEST(MurveConsole, QuirksChangeTheAnswers) {
+TEST(MurveConsole, QuirksChangeTheReplies) {
   murvesim::ConsoleQuirks quirks;
   quirks.crlf = true;
   quirks.upper_hex = true;
@@ -90,9 +90,9 @@ TEST(MurveConsole, QuirksChangeTheAnswers) {
   quirks.nul_in_replies = true;
   murvesim::MurveConsole console(quirks);
   console.eeprom()[0x80] = 0xab;
-  const std::string answer = feed(console, "eepromex read 80\n");
-  EXPECT_EQ(answer.substr(0, 18), std::string("eepromex read 80\n\0", 18));
-  EXPECT_EQ(answer.substr(18, 16), "EEPROM DATA\r\nAB ");
+  const std::string reply = feed(console, "eepromex read 80\n");
+  EXPECT_EQ(reply.substr(0, 18), std::string("eepromex read 80\n\0", 18));
+  EXPECT_EQ(reply.substr(18, 16), "EEPROM DATA\r\nAB ");
 
   murvesim::ConsoleQuirks plain_banner;
   plain_banner.banner_names_murve = false;
@@ -124,7 +124,7 @@ TEST(MurveConsole, FaultQuirksShapeTheReplies) {
     const char* name;
     murvesim::ConsoleQuirks quirks;
     std::string sent;
-    std::string answer;
+    std::string reply;
   };
   const std::vector<Case> cases = {
       {"help padded, filler first", sized, "h\r", murvesim::filler(300 - banner.size()) + banner},
@@ -136,12 +136,12 @@ TEST(MurveConsole, FaultQuirksShapeTheReplies) {
       {"help not padded to the wake size", wake, "h\r", banner},
       // Bit 0 flipped either way in what is written; what was not written reads as it is.
       {"writes stored corrupted", corrupt, "eepromex 80 20 21\neepromex read 80\n",
-       "ok\n> " + read_answer("21 20 ff")},
+       "ok\n> " + read_reply("21 20 ff")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     murvesim::MurveConsole console(c.quirks);
-    EXPECT_EQ(feed(console, c.sent), c.answer);
+    EXPECT_EQ(feed(console, c.sent), c.reply);
   }
   // A read reply: 12 bytes of marker, 32 pairs and the prompt at the end of its 300.
   murvesim::MurveConsole reads(sized);
@@ -160,10 +160,10 @@ TEST(MurveConsole, RepeatsTheLastReadReply) {
     std::string repeated;
   };
   const std::vector<Case> cases = {
-      {"before any read, the read of 80", "eepromex 80 aa 55\n", read_answer("aa 55")},
-      {"the last read answered", "eepromex a0 01\neepromex read a0\n", read_answer("01")},
+      {"before any read, the read of 80", "eepromex 80 aa 55\n", read_reply("aa 55")},
+      {"the last read answered", "eepromex a0 01\neepromex read a0\n", read_reply("01")},
       {"a read refused is none", "eepromex a0 01\neepromex read a0\neepromex read 1f0\n",
-       read_answer("01")},
+       read_reply("01")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -223,8 +223,8 @@ class Port {
 TEST(Murvesim, OptionsShapeWhatTheLineCarries) {
   struct Step {
     std::string sent;
-    std::string answer;
-    std::size_t min_reads = 1;  // the answer comes in this many reads or more...
+    std::string reply;
+    std::size_t min_reads = 1;  // the reply comes in this many reads or more...
     std::size_t max_reads = std::numeric_limits<std::size_t>::max();  // ...and no more
     int not_before_ms = 0;  // and no sooner than this after the command is sent
   };
@@ -243,29 +243,30 @@ TEST(Murvesim, OptionsShapeWhatTheLineCarries) {
        {"--corrupt", "0x81", "--corrupt", "A2"},
        {{"eepromex 80 20 20\r", "ok\n> "},
         {"eepromex a1 20 20\r", "ok\n> "},
-        {"eepromex read 80\r", read_answer("20 21")},
-        {"eepromex read a0\r", read_answer("ff 20 21")}}},
-      {"a wake answer of 300 bytes",
+        {"eepromex read 80\r", read_reply("20 21")},
+        {"eepromex read a0\r", read_reply("ff 20 21")}}},
+      {"a wake reply of 300 bytes",
        {"--wake-size", "300"},
        {{"\r", murvesim::filler(297) + "\n> "}}},
-      // The second answer comes a second later; what is sent meanwhile is answered meanwhile.
+      // The second reply comes a second later; what is sent meanwhile is answered meanwhile.
       {"a read answered twice",
        {"--twice-after", "1", "--twice-gap", "1000"},
        {{"\r", "\n> "},
-        {"eepromex read a0\r", read_answer("")},
+        {"eepromex read a0\r", read_reply("")},
         {"h\r", banner},
-        {"", read_answer("")},
+        {"", read_reply("")},
         {"\r", "\n> "}}},
-      // 17 bytes in and 110 out take 132 ms at 9600 baud; the adapter hands them on every 16 ms.
+      // 17 bytes in and 110 out take 2.1 s at 600 baud; the adapter hands them on every 16 ms, so
+      // only a reader held up for seconds takes them in one read.
       {"a paced line",
-       {"--baud", "9600"},
+       {"--baud", "600"},
        {{.sent = "eepromex read 80\r",
-         .answer = read_answer(""),
+         .reply = read_reply(""),
          .min_reads = 2,
-         .not_before_ms = 130}}},
+         .not_before_ms = 2100}}},
       {"no line",
        {"--instant"},
-       {{.sent = "eepromex read 80\r", .answer = read_answer(""), .max_reads = 1}}},
+       {{.sent = "eepromex read 80\r", .reply = read_reply(""), .max_reads = 1}}},
       // The port comes up at 9600 baud and is left so.
       {"heard at its rate", {"--expect-baud", "9600"}, {{"h\r", banner}}},
       {"heard at another rate", {"--expect-baud", "115200"}, {{"h\r", misheard_banner}}},
@@ -277,7 +278,7 @@ TEST(Murvesim, OptionsShapeWhatTheLineCarries) {
     ASSERT_TRUE(device.started());
     Port port(device.link_path());
     for (const Step& step : c.steps) {
-      EXPECT_EQ(port.exchange(step.sent, step.answer.size()), step.answer) << step.sent;
+      EXPECT_EQ(port.exchange(step.sent, step.reply.size()), step.reply) << step.sent;
       EXPECT_GE(port.reads(), step.min_reads) << step.sent;
       EXPECT_LE(port.reads(), step.max_reads) << step.sent;
       EXPECT_GE(port.took().count(), step.not_before_ms) << step.sent;

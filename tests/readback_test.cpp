@@ -183,7 +183,7 @@ TEST(VerifyReadback, ComparesWhatTheListingShows) {
       block.status = murve::BlockStatus::accepted;
     }
     for (int block : c.unread_blocks) {
-      outcome.blocks[static_cast<std::size_t>(block)].status = murve::BlockStatus::no_answer;
+      outcome.blocks[static_cast<std::size_t>(block)].status = murve::BlockStatus::no_reply;
       std::fill_n(read.begin() + 0x80 + 32 * block, 32, 0);
     }
     const murve::Verdict verdict = murve::verify_readback(written, read, outcome, c.not_written);
@@ -192,7 +192,7 @@ TEST(VerifyReadback, ComparesWhatTheListingShows) {
   }
 }
 
-// Answers read commands from `eeprom` as planned by `pieces_for` (the reply split into pieces).
+// Replies to read commands from `eeprom` as planned by `pieces_for` (the reply split into pieces).
 struct ReadDevice {
   murvesim::MurveConsole console;
   std::function<std::vector<ReplyPiece>(int block, const std::string& reply)> pieces_for =
@@ -201,7 +201,7 @@ struct ReadDevice {
       };
   int reads = 0;
 
-  FakeLink::Responder responder() {
+  FakeLink::ReplyPlan replies() {
     return [this](const std::string& sent) {
       std::string reply;
       for (char byte : sent) {
@@ -218,10 +218,11 @@ void fill_pattern(murvesim::Eeprom& eeprom) {
   }
 }
 
-murve::ReadBackOutcome read_back_over(FakeLink& link, murve::ReadbackImage& image,
-                                      murve::ReadBackPace pace = murve::ReadBackPace::listing) {
+murve::ReadBackOutcome read_back_over(
+    FakeLink& link, murve::ReadbackImage& image,
+    murve::ReadBackPolicy policy = murve::ReadBackPolicy::listing) {
   murve::Dialogue dialogue(link);
-  return murve::read_back(dialogue, image, pace);
+  return murve::read_back(dialogue, image, policy);
 }
 
 bool block_read(const murve::ReadbackImage& image, const murvesim::Eeprom& eeprom, int block) {
@@ -238,7 +239,7 @@ bool block_zero(const murve::ReadbackImage& image, int block) {
 TEST(ReadBack, FillsAllSevenBlocksFromAWellBehavedDevice) {
   ReadDevice device;
   fill_pattern(device.console.eeprom());
-  FakeLink link(device.responder());
+  FakeLink link(device.replies());
   murve::ReadbackImage image{};
   EXPECT_TRUE(read_back_over(link, image).all_accepted());
   for (int block = 0; block < 7; ++block) {
@@ -270,7 +271,7 @@ TEST(ReadBack, RejectsMalformedRepliesWithoutWaitingForMore) {
     fill_pattern(device.console.eeprom());
     // Patterned bytes whose pairs hold no letter would pass even in upper case.
     device.console.eeprom()[0x80] = 0xab;
-    FakeLink link(device.responder());
+    FakeLink link(device.replies());
     murve::ReadbackImage image{};
     read_back_over(link, image);
     EXPECT_TRUE(block_zero(image, 0));
@@ -292,7 +293,7 @@ TEST(ReadBack, LeftoversOfEarlierRepliesAreDropped) {
       flooded = true;
       return std::vector<ReplyPiece>{{0, stale}};
     }
-    return device.responder()(sent);
+    return device.replies()(sent);
   });
   link.send_bytes("eepromex 80 aa 55\n", 18);
   murve::Dialogue(link).read_response();
@@ -303,7 +304,7 @@ TEST(ReadBack, LeftoversOfEarlierRepliesAreDropped) {
   }
 }
 
-// What each block's answer was: "ok", "silent", "late" (dropped), "stopped" (silent, and the
+// What each block's reply was: "ok", "silent", "late" (dropped), "stopped" (silent, and the
 // reading ended), "failed" (not sent), "-" (not asked), "marker", "pairs N" or "step".
 std::vector<std::string> block_statuses(const murve::ReadBackOutcome& outcome) {
   std::vector<std::string> statuses;
@@ -318,10 +319,8 @@ std::vector<std::string> block_statuses(const murve::ReadBackOutcome& outcome) {
       case murve::BlockStatus::send_failed:
         statuses.push_back("failed");
         break;
-      case murve::BlockStatus::no_answer:
-        statuses.push_back(block.device_stopped ? "stopped"
-                           : block.late_answer  ? "late"
-                                                : "silent");
+      case murve::BlockStatus::no_reply:
+        statuses.push_back(block.device_stopped ? "stopped" : block.late_reply ? "late" : "silent");
         break;
       case murve::BlockStatus::no_marker:
         statuses.push_back("marker");
@@ -339,8 +338,8 @@ std::vector<std::string> block_statuses(const murve::ReadBackOutcome& outcome) {
 
 using Pieces = std::function<std::vector<ReplyPiece>(int, const std::string&)>;
 
-// Block `late` answered `after_ms` after its command; blocks from `silent_from` on never answer.
-Pieces answers(int late = -1, std::int64_t after_ms = 0, int silent_from = 99) {
+// Block `late` replied to `after_ms` after its command; blocks from `silent_from` on never reply.
+Pieces replies(int late = -1, std::int64_t after_ms = 0, int silent_from = 99) {
   return [=](int block, const std::string& r) {
     if (block >= silent_from) {
       return std::vector<ReplyPiece>{};
@@ -349,8 +348,8 @@ Pieces answers(int late = -1, std::int64_t after_ms = 0, int silent_from = 99) {
   };
 }
 
-// Each block's answer, then the same answer again `after_ms` later, as a device that answers twice.
-Pieces answered_twice(int twice, std::int64_t after_ms) {
+// Each block's reply, then the same reply again `after_ms` later, as a device that replies twice.
+Pieces replied_twice(int twice, std::int64_t after_ms) {
   return [=](int block, const std::string& r) {
     std::vector<ReplyPiece> pieces = {{0, r}};
     if (block == twice) {
@@ -364,16 +363,16 @@ TEST(ReadBack, EachBlockSaysHowItWent) {
   struct Case {
     const char* name;
     Pieces pieces;
-    murve::ReadBackPace pace;
+    murve::ReadBackPolicy policy;
     std::vector<std::string> statuses;
     std::int64_t at_most_ms = 7 * 20;  // on the link's clock
   };
-  const auto listing = murve::ReadBackPace::listing;
-  const auto backup = murve::ReadBackPace::backup;
+  const auto listing = murve::ReadBackPolicy::listing;
+  const auto backup = murve::ReadBackPolicy::backup;
   const std::vector<std::string> all_ok = {"ok", "ok", "ok", "ok", "ok", "ok", "ok"};
   const std::vector<Case> cases = {
-      {"all answered", answers(), listing, all_ok},
-      // Answers that come in pieces, or late within the second, are read whole.
+      {"all replied", replies(), listing, all_ok},
+      // Replies that come in pieces, or late within the second, are read whole.
       {"halves 40 ms apart",
        [](int, const std::string& r) {
          return std::vector<ReplyPiece>{{2, r.substr(0, r.size() / 2)},
@@ -402,51 +401,51 @@ TEST(ReadBack, EachBlockSaysHowItWent) {
          return pieces;
        },
        listing, all_ok, 7 * 20 + 3000},
-      // An answer later than the second a reply has to begin is waited out and dropped, never
+      // A reply later than the second it has to begin is waited out and dropped, never
       // taken for the next block's.
-      {"an answer 1.5 s late",
-       answers(2, 1500),
+      {"a reply 1.5 s late",
+       replies(2, 1500),
        listing,
        {"ok", "ok", "late", "ok", "ok", "ok", "ok"},
        2600 + 6 * 20},
-      {"an answer 2.4 s late",
-       answers(1, 2400),
+      {"a reply 2.4 s late",
+       replies(1, 2400),
        listing,
        {"ok", "late", "ok", "ok", "ok", "ok", "ok"},
        2600 + 6 * 20},
-      {"an answer that never comes",
+      {"a reply that never comes",
        [](int block, const std::string& r) {
          return block == 1 ? std::vector<ReplyPiece>{} : std::vector<ReplyPiece>{{0, r}};
        },
        listing,
        {"ok", "silent", "ok", "ok", "ok", "ok", "ok"},
        2600 + 6 * 20},
-      {"the last answer never comes",
-       answers(-1, 0, 6),
+      {"the last reply never comes",
+       replies(-1, 0, 6),
        listing,
        {"ok", "ok", "ok", "ok", "ok", "ok", "silent"},
        6 * 20 + 1110},
-      // Two silent blocks in a row end the reading: the device has stopped answering.
-      {"a device that stops answering",
-       answers(-1, 0, 2),
+      // Two silent blocks in a row end the reading: the device has stopped replying.
+      {"a device that stops replying",
+       replies(-1, 0, 2),
        listing,
        {"ok", "ok", "silent", "stopped", "-", "-", "-"},
        2 * 20 + 2 * 2600},
-      // An answer that came late is an answer: only silence counts toward a device that stopped.
-      {"a device that answers every read 1.2-2.4 s late",
+      // A reply that came late is a reply: only silence counts toward a device that stopped.
+      {"a device that replies to every read 1.2-2.4 s late",
        [](int block, const std::string& r) {
          return std::vector<ReplyPiece>{{1200 + 200 * block, r}};
        },
        listing,
        {"late", "late", "late", "late", "late", "late", "silent"},
        7 * 2600},
-      // A backup waits a while after each answer, and fails on anything more.
+      // A backup waits a while after each reply, and fails on anything more.
       {"a backup",
-       answers(),
+       replies(),
        backup,
        {"ok", "ok", "ok", "ok", "ok", "ok", "ok"},
        8 * murve::k_backup_quiet_ms + 7 * 20},
-      // Answers in pieces, as every adapter delivers them, are one answer each.
+      // Replies in pieces, as every adapter delivers them, are one reply each.
       {"a backup of a line that brings a byte a millisecond",
        [](int, const std::string& r) {
          std::vector<ReplyPiece> pieces;
@@ -456,7 +455,7 @@ TEST(ReadBack, EachBlockSaysHowItWent) {
          return pieces;
        },
        backup, all_ok, 8 * murve::k_backup_quiet_ms + 7 * 130},
-      {"a backup of a device answering twice, the second time a byte a millisecond",
+      {"a backup of a device replying twice, the second time a byte a millisecond",
        [](int block, const std::string& r) {
          std::vector<ReplyPiece> pieces = {{0, r}};
          for (std::size_t i = 0; block == 2 && i < r.size(); ++i) {
@@ -467,17 +466,17 @@ TEST(ReadBack, EachBlockSaysHowItWent) {
        backup,
        {"ok", "ok", "step", "-", "-", "-", "-"},
        3000},
-      {"a backup of a device answering twice",
-       answered_twice(3, 30),
+      {"a backup of a device replying twice",
+       replied_twice(3, 30),
        backup,
        {"ok", "ok", "ok", "step", "-", "-", "-"},
        3000},
-      {"a backup of a device answering the last read twice",
-       answered_twice(6, 60),
+      {"a backup of a device replying to the last read twice",
+       replied_twice(6, 60),
        backup,
        {"ok", "ok", "ok", "ok", "ok", "ok", "step"},
        3000},
-      {"a backup whose answer holds two blocks",
+      {"a backup whose reply holds two blocks",
        [](int block, const std::string& r) {
          return std::vector<ReplyPiece>{{0, block == 4 ? r + r : r}};
        },
@@ -485,7 +484,7 @@ TEST(ReadBack, EachBlockSaysHowItWent) {
        {"ok", "ok", "ok", "ok", "step", "-", "-"},
        3000},
       {"a backup of a silent block",
-       answers(-1, 0, 1),
+       replies(-1, 0, 1),
        backup,
        {"ok", "silent", "-", "-", "-", "-", "-"},
        3000},
@@ -495,26 +494,26 @@ TEST(ReadBack, EachBlockSaysHowItWent) {
     ReadDevice device;
     fill_pattern(device.console.eeprom());
     device.pieces_for = c.pieces;
-    FakeLink link(device.responder());
+    FakeLink link(device.replies());
     murve::ReadbackImage image{};
-    const murve::ReadBackOutcome outcome = read_back_over(link, image, c.pace);
+    const murve::ReadBackOutcome outcome = read_back_over(link, image, c.policy);
     EXPECT_EQ(block_statuses(outcome), c.statuses);
     EXPECT_LE(link.now_ms, c.at_most_ms);
     for (int block = 0; block < 7; ++block) {
-      // What the listing shows at a block is that block's bytes, or zeros.
+      // What the image holds at a block is that block's bytes, or zeros, out-of-step ones too.
       if (c.statuses[static_cast<std::size_t>(block)] == "ok") {
         EXPECT_TRUE(block_read(image, device.console.eeprom(), block)) << block;
-      } else if (c.pace == listing) {
+      } else {
         EXPECT_TRUE(block_zero(image, block)) << block;
       }
     }
   }
 }
 
-TEST(ReadBack, RejectedAnswersSayWhy) {
+TEST(ReadBack, RejectedRepliesSayWhy) {
   struct Case {
     const char* name;
-    std::function<std::string(const std::string&)> change;  // of block 2's answer
+    std::function<std::string(const std::string&)> change;  // of block 2's reply
     std::string status;
     murve::DecodeStop stop;
     char stop_character;
@@ -538,7 +537,7 @@ TEST(ReadBack, RejectedAnswersSayWhy) {
     device.pieces_for = [&c](int block, const std::string& r) {
       return std::vector<ReplyPiece>{{0, block == 2 ? c.change(r) : r}};
     };
-    FakeLink link(device.responder());
+    FakeLink link(device.replies());
     murve::ReadbackImage image{};
     const murve::ReadBackOutcome outcome = read_back_over(link, image);
     EXPECT_EQ(block_statuses(outcome)[2], c.status);
@@ -552,7 +551,7 @@ TEST(ReadBack, RejectedAnswersSayWhy) {
 TEST(ReadBack, FailedReadCommandStopsReading) {
   ReadDevice device;
   fill_pattern(device.console.eeprom());
-  FakeLink link(device.responder());
+  FakeLink link(device.replies());
   link.fail_sends(2);
   murve::ReadbackImage image{};
   const murve::ReadBackOutcome outcome = read_back_over(link, image);

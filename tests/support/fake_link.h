@@ -19,15 +19,15 @@ struct ReplyPiece {
 };
 
 // A link on a virtual clock: sleeping and waiting move the clock instead of taking time, and the
-// device's answer to each command is planned by `respond`.
+// device's reply to each command is planned by `plan`.
 class FakeLink final : public murve::SerialLink {
  public:
-  using Responder = std::function<std::vector<ReplyPiece>(const std::string& sent)>;
+  using ReplyPlan = std::function<std::vector<ReplyPiece>(const std::string& sent)>;
 
   // The error a failing send gives (EIO on Linux).
   static constexpr int k_send_error_code = 5;
 
-  explicit FakeLink(Responder respond) : respond_(std::move(respond)) {}
+  explicit FakeLink(ReplyPlan plan) : plan_(std::move(plan)) {}
 
   murve::SendOutcome send_bytes(const void* data, std::size_t length) override {
     const std::string bytes(static_cast<const char*>(data), length);
@@ -40,7 +40,7 @@ class FakeLink final : public murve::SerialLink {
     }
     sent.push_back(bytes);
     events.push_back("send " + bytes);
-    for (ReplyPiece& piece : respond_(bytes)) {
+    for (ReplyPiece& piece : plan_(bytes)) {
       pending_.push_back({now_ms + piece.after_ms, std::move(piece.bytes)});
     }
     return {};
@@ -110,22 +110,22 @@ class FakeLink final : public murve::SerialLink {
   bool arrived() const { return !pending_.empty() && pending_.front().at_ms <= now_ms; }
   std::int64_t next_arrival() const { return pending_.empty() ? -1 : pending_.front().at_ms; }
 
-  Responder respond_;
-  // Kept in order of arrival: every piece of one command's answer before those of the next.
+  ReplyPlan plan_;
+  // Kept in order of arrival: every piece of one command's reply before those of the next.
   std::deque<Arrival> pending_;
   int attempts_ = 0;
   int sends_failing_from_ = -1;
   int sends_failing_until_ = -1;
 };
 
-// A responder that answers as the simulated console does, at once and in one piece.
-inline FakeLink::Responder console_responder(murvesim::MurveConsole& console) {
+// Replies as the simulated console does, at once and in one piece.
+inline FakeLink::ReplyPlan console_replies(murvesim::MurveConsole& console) {
   return [&console](const std::string& sent) {
-    std::string answer;
+    std::string reply;
     for (char byte : sent) {
-      answer += console.receive(byte);
+      reply += console.receive(byte);
     }
-    return std::vector<ReplyPiece>{{0, answer}};
+    return std::vector<ReplyPiece>{{0, reply}};
   };
 }
 
