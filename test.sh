@@ -9,6 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 tools/ensure-packages cmake g++ ninja-build libgtest-dev
+# The message catalogues (msgfmt, xgettext, msgcmp), and the Japanese locale their tests run in.
+tools/ensure-packages gettext locales
+locale -a 2>/dev/null | grep -qx 'ja_JP.utf8' || localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 ||
+  echo "test.sh: cannot make the ja_JP.UTF-8 locale; the Japanese tests will skip"
 # Rendering the manual pages, and building the Debian package (dpkg-shlibdeps needs file) and
 # checking it.
 tools/ensure-packages groff-base man-db dpkg-dev file lintian

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/message.h"
 #include "common/report.h"
 
 // The version is set once, by project() in CMakeLists.txt.
@@ -14,53 +15,54 @@ namespace {
 
 #ifdef _WIN32
 constexpr const char* k_port_map =
-    "Ports: -com N opens COM N (1 to 16); -port COMn opens any COM port, COM17 and above\n"
-    "included, and -port \\\\.\\COMn the device path itself. Device Manager lists the ports\n"
-    "under \"Ports (COM & LPT)\", and murvecolor -list probes each of them.\n";
-constexpr const char* k_manuals = "README-windows.txt, beside murvecolor.exe, tells more.\n";
+    N_("Ports: -com N opens COM N (1 to 16); -port COMn opens any COM port, COM17 and above\n"
+       "included, and -port \\\\.\\COMn the device path itself. Device Manager lists the ports\n"
+       "under \"Ports (COM & LPT)\", and murvecolor -list probes each of them.\n");
+constexpr const char* k_manuals = N_("README-windows.txt, beside murvecolor.exe, tells more.\n");
 #else
 constexpr const char* k_port_map =
-    "Ports: -port PATH opens the device itself (/dev/ttyUSB0, or its name under\n"
-    "/dev/serial/by-id/, which stays the same in any USB socket). -com N opens the path in\n"
-    "the variable MURVECOLOR_COM<N> when it is set, and /dev/ttyS<N-1> otherwise (COM1 is\n"
-    "/dev/ttyS0). murvecolor -list probes every serial port for a MURVE Pro.\n";
+    N_("Ports: -port PATH opens the device itself (/dev/ttyUSB0, or its name under\n"
+       "/dev/serial/by-id/, which stays the same in any USB socket). -com N opens the path in\n"
+       "the variable MURVECOLOR_COM<N> when it is set, and /dev/ttyS<N-1> otherwise (COM1 is\n"
+       "/dev/ttyS0). murvecolor -list probes every serial port for a MURVE Pro.\n");
 constexpr const char* k_manuals =
-    "Manual pages: murvecolor(1), murvedump(1), murvesim(1) and murve_color.cfg(5).\n";
+    N_("Manual pages: murvecolor(1), murvedump(1), murvesim(1) and murve_color.cfg(5).\n");
 #endif
 
 constexpr const char* k_options =
-    "usage: murvecolor -com N | -port PORT [-config FILE] [-baud RATE] [-verify | -check]\n"
-    "       murvecolor -list [-baud RATE]\n"
-    "       murvecolor --help | --version\n"
-    "Writes the colour settings in FILE into a MURVE Pro over its serial console, reads\n"
-    "0x080-0x15F back and lists them.\n"
-    "\n"
-    "  -com N       the COM port, 1 to 16\n"
-    "  -port PORT   the port itself, in place of -com (the later of the two stands)\n"
-    "  -config FILE the settings file (default murve_color.cfg in the current folder)\n"
-    "  -baud RATE   run the line at RATE baud for this run; without it the port keeps its\n"
-    "               own rate, which it has again afterwards in any case\n"
-    "  -verify      after the listing, compare what the device holds with what was written\n"
-    "  -check       write nothing: read the device back, list it and compare it with FILE\n"
-    "  -list        probe every serial port with a carriage return and h, and list them\n"
-    "               with what answered; nothing else is sent\n"
-    "  --help       this text\n"
-    "  --version    the version\n"
-    "\n";
+    N_("usage: murvecolor -com N | -port PORT [-config FILE] [-baud RATE] [-verify | -check]\n"
+       "       murvecolor -list [-baud RATE]\n"
+       "       murvecolor --help | --version\n"
+       "Writes the colour settings in FILE into a MURVE Pro over its serial console, reads\n"
+       "0x080-0x15F back and lists them.\n"
+       "\n"
+       "  -com N       the COM port, 1 to 16\n"
+       "  -port PORT   the port itself, in place of -com (the later of the two stands)\n"
+       "  -config FILE the settings file (default murve_color.cfg in the current folder)\n"
+       "  -baud RATE   run the line at RATE baud for this run; without it the port keeps its\n"
+       "               own rate, which it has again afterwards in any case\n"
+       "  -verify      after the listing, compare what the device holds with what was written\n"
+       "  -check       write nothing: read the device back, list it and compare it with FILE\n"
+       "  -list        probe every serial port with a carriage return and h, and list them\n"
+       "               with what answered; nothing else is sent\n"
+       "  --help       this text\n"
+       "  --version    the version\n"
+       "\n");
 
 constexpr const char* k_exit_statuses =
-    "\n"
-    "Exit status: 0, whatever happened, without -verify, -check or -list: the output says\n"
-    "what happened. With -verify or -check: 0 when the device holds the signature and every\n"
-    "byte of the settings, 1 otherwise. With -list: 0 when a MURVE Pro answered, 1 when none\n"
-    "did. A rejected command line gives 2 when one of those three is among the arguments.\n"
-    "Why something failed is said on standard error.\n"
-    "\n";
+    N_("\n"
+       "Exit status: 0, whatever happened, without -verify, -check or -list: the output says\n"
+       "what happened. With -verify or -check: 0 when the device holds the signature and every\n"
+       "byte of the settings, 1 otherwise. With -list: 0 when a MURVE Pro answered, 1 when none\n"
+       "did. A rejected command line gives 2 when one of those three is among the arguments.\n"
+       "Why something failed is said on standard error.\n"
+       "\n");
 
 }  // namespace
 
 void print_help_text() {
-  print_output("%s%s%s%s", k_options, k_port_map, k_exit_statuses, k_manuals);
+  print_output("%s%s%s%s", message(k_options).c_str(), message(k_port_map).c_str(),
+               message(k_exit_statuses).c_str(), message(k_manuals).c_str());
 }
 
 void print_version() {

@@ -13,6 +13,7 @@
 
 int main(int argc, char** argv) {
   murve::prepare_process("murvecolor");
+  murve::choose_message_language();
 #ifdef _WIN32
   // Text mode would turn every "\n" into "\r\n"; the output is to be the same bytes everywhere.
   _setmode(_fileno(stdout), _O_BINARY);

@@ -1,6 +1,68 @@
 #include "common/message.h"
 
+#include <clocale>
+
+#ifdef _WIN32
+#include "common/catalogue.h"
+#else
+#include <langinfo.h>
+#include <libintl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <climits>
+#include <cstring>
+#endif
+
 namespace murve {
+namespace {
+
+#ifndef _WIN32
+// The compiled catalogues beside the program: installed, share/locale next to bin; in the build
+// folder, locale/ beside the program. Empty: the system's default.
+std::string catalogue_folder() {
+  std::array<char, PATH_MAX> program{};
+  const ssize_t length = readlink("/proc/self/exe", program.data(), program.size() - 1);
+  if (length <= 0) {
+    return "";
+  }
+  std::string folder(program.data(), static_cast<std::size_t>(length));
+  folder = folder.substr(0, folder.find_last_of('/'));
+  for (const char* below : {"/../share/locale", "/locale"}) {
+    struct stat status {};
+    const std::string candidate = folder + below;
+    if (stat((candidate + "/ja/LC_MESSAGES/murvecolor.mo").c_str(), &status) == 0) {
+      return candidate;
+    }
+  }
+  return "";
+}
+#endif
+
+}  // namespace
+
+void choose_message_language() {
+#ifdef _WIN32
+  choose_embedded_catalogue();
+#else
+  // Not LC_ALL: LC_NUMERIC and the rest stay "C", so that nothing but words changes.
+  std::setlocale(LC_MESSAGES, "");
+  std::setlocale(LC_CTYPE, "");
+  if (const std::string folder = catalogue_folder(); !folder.empty()) {
+    bindtextdomain(k_catalogue, folder.c_str());
+  }
+#endif
+}
+
+bool messages_in_utf8() {
+#ifdef _WIN32
+  // The programs' code page is UTF-8 (their manifest); output is converted where it goes.
+  return true;
+#else
+  return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+#endif
+}
 
 std::string fill_message(std::string_view text, std::initializer_list<MessagePart> parts) {
   std::string filled;
@@ -33,7 +95,11 @@ std::string fill_message(std::string_view text, std::initializer_list<MessagePar
 }
 
 std::string message(const char* text, std::initializer_list<MessagePart> parts) {
-  return fill_message(text, parts);
+#ifdef _WIN32
+  return fill_message(embedded_translation(text), parts);
+#else
+  return fill_message(dgettext(k_catalogue, text), parts);
+#endif
 }
 
 }  // namespace murve

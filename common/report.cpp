@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "common/message.h"
 #include "settings/text_format.h"
 
 #ifdef _WIN32
@@ -31,8 +32,15 @@ std::string escaped(unsigned char byte) {
   }
 }
 
+// Characters that show nothing yet change what is shown: a byte-order mark, zero-width spaces,
+// line and paragraph separators, and the marks that reorder text right to left.
+bool is_invisible(char32_t code) {
+  return code == 0xfeff || (code >= 0x200b && code <= 0x200f) ||
+         (code >= 0x2028 && code <= 0x202e) || (code >= 0x2066 && code <= 0x2069);
+}
+
 // The length of the UTF-8 sequence at the start of `text`, or 0 when it is not one (overlong,
-// a surrogate, beyond U+10FFFF, cut short) or it is a C1 control character.
+// a surrogate, beyond U+10FFFF, cut short) or it is a C1 control character or invisible.
 std::size_t utf8_sequence(std::string_view text) {
   const auto lead = static_cast<unsigned char>(text[0]);
   std::size_t length = 0;
@@ -61,7 +69,7 @@ std::size_t utf8_sequence(std::string_view text) {
   }
   const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
   if (code < smallest[length] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff) ||
-      code <= 0x9f) {
+      code <= 0x9f || is_invisible(code)) {
     return 0;
   }
   return length;
@@ -70,13 +78,19 @@ std::size_t utf8_sequence(std::string_view text) {
 }  // namespace
 
 std::string printable(std::string_view text) {
+  static const bool utf8 = messages_in_utf8();
   std::string shown;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte > 0x7e) {
+  for (std::size_t at = 0; at < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    const std::size_t length = utf8 && byte >= 0x80 ? utf8_sequence(text.substr(at)) : 0;
+    if (length > 0) {
+      shown.append(text, at, length);
+      at += length;
+    } else if (byte < 0x20 || byte > 0x7e) {
       shown += escaped(byte);
+      ++at;
     } else {
-      shown += c;
+      shown += text[at++];
     }
   }
   return shown;
@@ -86,7 +100,11 @@ std::string quoted_word(std::string_view text) {
   if (text.size() <= k_quoted_word_limit) {
     return printable(text);
   }
-  return printable(text.substr(0, k_quoted_word_limit)) + "...";
+  std::size_t cut = k_quoted_word_limit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xc0) == 0x80) {
+    --cut;  // not inside a character
+  }
+  return printable(text.substr(0, cut)) + "...";
 }
 
 bool is_terminal(std::FILE* stream) {

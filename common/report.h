@@ -9,7 +9,8 @@
 
 namespace murve {
 
-// Bytes other than printable ASCII as \r, \xNN and the like, so that a message stays one line.
+// Control characters, and bytes that are not text in the messages' character set, as \r, \xNN and
+// the like, so that a message stays one line and shows a name as the user wrote it.
 std::string printable(std::string_view text);
 
 // A word quoted in a message: printable, and cut to its first few dozen characters with "..."

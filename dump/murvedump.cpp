@@ -31,12 +31,12 @@ constexpr int k_exit_failed = 1;
 constexpr int k_exit_usage = 2;
 
 constexpr const char* k_usage =
-    "usage: murvedump -com N | -port PORT [-baud RATE] [-o FILE]\n"
-    "       murvedump --help | --version\n"
-    "Reads the colour settings of the MURVE Pro on COM port N (1-16), or on PORT, and writes\n"
-    "them as a settings file to FILE, or to standard output. murvecolor -com N -config FILE\n"
-    "writes them back. -baud runs the line at RATE for the reading. Nothing is written unless\n"
-    "the device answered and every byte was read.\n";
+    N_("usage: murvedump -com N | -port PORT [-baud RATE] [-o FILE]\n"
+       "       murvedump --help | --version\n"
+       "Reads the colour settings of the MURVE Pro on COM port N (1-16), or on PORT, and writes\n"
+       "them as a settings file to FILE, or to standard output. murvecolor -com N -config FILE\n"
+       "writes them back. -baud runs the line at RATE for the reading. Nothing is written unless\n"
+       "the device answered and every byte was read.\n");
 
 struct DumpOptions {
   int port_number = 0;
@@ -116,8 +116,9 @@ std::string explain_reading(const murve::BackupReading& reading, const murve::Po
 
 int main(int argc, char** argv) {
   murve::prepare_process(k_program);
+  murve::choose_message_language();
   if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-    std::printf("%s", k_usage);
+    std::printf("%s", murve::message(k_usage).c_str());
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
@@ -127,7 +128,7 @@ int main(int argc, char** argv) {
   DumpOptions options;
   if (const std::string why = parse_options(argc, argv, options); !why.empty()) {
     murve::report_problem(k_program, why);
-    std::fprintf(stderr, "%s", k_usage);
+    std::fprintf(stderr, "%s", murve::message(k_usage).c_str());
     return k_exit_usage;
   }
   // Before the device is read: a name that can't take the backup is known at once.

@@ -1,0 +1,168 @@
+// The programs in the user's language: every explanation in Japanese under a Japanese locale,
+// names as the user wrote them, and standard output the same bytes in every locale.
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/catalogue.h"
+#include "test_support.h"
+
+namespace murve_test {
+namespace {
+
+const std::string k_japanese = "LC_ALL=ja_JP.UTF-8";
+
+// Whether `text` is `pattern`, each "{any}" in it standing for any text.
+testing::AssertionResult output_matches(const std::string& text, const std::string& pattern) {
+  std::vector<std::string> pieces;
+  for (std::size_t at = 0;;) {
+    const std::size_t any = pattern.find("{any}", at);
+    pieces.push_back(pattern.substr(at, any - at));
+    if (any == std::string::npos) {
+      break;
+    }
+    at = any + 5;
+  }
+  bool matches = text.compare(0, pieces.front().size(), pieces.front()) == 0;
+  std::size_t at = pieces.front().size();
+  for (std::size_t i = 1; matches && i < pieces.size(); ++i) {
+    const std::size_t found = i + 1 == pieces.size()
+                                  ? text.size() - std::min(text.size(), pieces[i].size())
+                                  : text.find(pieces[i], at);
+    matches = found != std::string::npos && found >= at &&
+              text.compare(found, pieces[i].size(), pieces[i]) == 0;
+    at = found + pieces[i].size();
+  }
+  matches = matches && (pieces.size() > 1 || text.size() == pieces.front().size());
+  if (matches) {
+    return testing::AssertionSuccess();
+  }
+  return testing::AssertionFailure() << "[" << text << "] is not [" << pattern << "]";
+}
+
+bool have_japanese_locale() {
+  const bool found = std::setlocale(LC_MESSAGES, "ja_JP.UTF-8") != nullptr;
+  std::setlocale(LC_MESSAGES, "C");
+  return found;
+}
+
+struct LanguageCase {
+  const char* name;
+  std::vector<std::string> command;  // {"murvedump", ...} runs murvedump; otherwise murvecolor's
+  std::string output;                // standard output after the banner; "" none checked
+  std::string error;                 // standard error, whole
+};
+
+TEST(Language, ExplanationsInJapaneseUnderAJapaneseLocale) {
+  if (!have_japanese_locale()) {
+    GTEST_SKIP() << "no ja_JP.UTF-8 locale here (test.sh makes it with localedef)";
+  }
+  TempDir dir;
+  write_file(dir.file("色.cfg"), "c3 赤\n");
+  SimulatedDevice silent(dir, {"--silent"});
+  ASSERT_TRUE(silent.started());
+  const std::vector<LanguageCase> cases = {
+      {"a missing file with a Japanese name",
+       {"-com", "5", "-config", "存在しない.cfg"},
+       "open error.[存在しない.cfg]\n",
+       "murvecolor: 存在しない.cfg: 設定ファイルを開けません: {any}\n"},
+      {"a warning for a Japanese word",
+       {"-com", "5", "-config", "色.cfg", "-port", "/nonexistent"},
+       "\n\n",
+       "murvecolor: 色.cfg:1: 警告: 「赤」は16進数ではないため、00になります。\n"
+       "murvecolor: /nonexistentを開けません: {any}（接続されているシリアルポートはmurvecolor "
+       "-listで確認できます）。\n"},
+      {"a silent port",
+       {"-com", "5", "-config", "色.cfg"},
+       "\nMURVE(6183) not found.\n\n",
+       "murvecolor: 色.cfg:1: 警告: {any}\nmurvecolor: "
+       "{any}のデバイスから1秒以内に応答がありません。"
+       "{any}デバイスには何も書き込んでいません。\n"},
+      {"--help", {"--help"}, "使い方: murvecolor -com N | -port PORT {any}", ""},
+      {"a command-line error",
+       {"-com", "0"},
+       "",
+       "murvecolor: -comには1から16までのポート番号を指定してください。0は指定できません。{any}"
+       "オプションの一覧はmurvecolor --helpで表示できます。\n"},
+      {"murvedump's failure",
+       {"murvedump", "-port", "/nonexistent"},
+       "",
+       "murvedump: /nonexistentを開けません: {any}\n"},
+  };
+  for (const LanguageCase& c : cases) {
+    std::vector<std::string> command = c.command;
+    if (command.front() == "murvedump") {
+      command.front() = MURVEDUMP_EXE;
+    } else {
+      command = murvecolor_command(command);
+    }
+    const ProcessResult run = run_process(command, {k_japanese, silent.com5_variable()},
+                                          run_bound(std::chrono::seconds(20)), dir.path());
+    EXPECT_FALSE(run.timed_out) << c.name;
+    const std::string banner = c.command.front() == "murvedump" ? "" : k_banner;
+    if (!c.output.empty()) {
+      EXPECT_TRUE(output_matches(run.output, banner + c.output)) << c.name;
+    }
+    EXPECT_TRUE(output_matches(run.error_output, c.error)) << c.name;
+  }
+}
+
+TEST(Language, StandardOutputIsTheSameBytesInEveryLocale) {
+  if (!have_japanese_locale()) {
+    GTEST_SKIP() << "no ja_JP.UTF-8 locale here (test.sh makes it with localedef)";
+  }
+  TempDir dir;
+  write_file(dir.file("settings.cfg"), "c3 e0\n");
+  std::vector<std::string> outputs;
+  for (const std::string& locale : {std::string("LC_ALL=C"), k_japanese}) {
+    SimulatedDevice device(dir);
+    ASSERT_TRUE(device.started());
+    const ProcessResult run = run_process(
+        murvecolor_command({"-com", "5", "-config", dir.file("settings.cfg"), "-verify"}),
+        {locale, device.com5_variable()}, run_bound(std::chrono::seconds(20)));
+    EXPECT_EQ(run.exit_status, 0) << locale;
+    outputs.push_back(run.output);
+  }
+  EXPECT_NE(outputs[0].find("Verify..\n"), std::string::npos);
+  // The verdict is a message, and so in Japanese; everything before it is the same bytes.
+  const std::size_t verdict = outputs[0].find("verified: ");
+  ASSERT_NE(verdict, std::string::npos);
+  EXPECT_EQ(outputs[1].substr(0, verdict), outputs[0].substr(0, verdict));
+  EXPECT_EQ(outputs[1].substr(verdict),
+            "照合しました: 0x080-0x151の210バイトは書き込んだとおりに読み戻せました。\n\n");
+}
+
+// The compiled catalogue, read as the Windows programs read theirs: every translation keeps its
+// message's named parts, and a message without one is given back as it is.
+TEST(Language, CatalogueKeepsEveryMessagesParts) {
+  const std::string bytes = read_file(MURVECOLOR_BUILD_DIR "/locale/ja/LC_MESSAGES/murvecolor.mo");
+  const murve::Catalogue catalogue(
+      {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
+  const auto entries = catalogue.entries();
+  EXPECT_GT(entries.size(), 100u);
+  const std::regex part(R"(\{[a-z_]+\})");
+  const auto parts_of = [&](std::string_view text) {
+    std::set<std::string> parts;
+    const std::string copy(text);
+    for (auto it = std::sregex_iterator(copy.begin(), copy.end(), part);
+         it != std::sregex_iterator(); ++it) {
+      parts.insert(it->str());
+    }
+    return parts;
+  };
+  for (const auto& [original, translation] : entries) {
+    EXPECT_FALSE(translation.empty()) << original;
+    EXPECT_EQ(parts_of(original), parts_of(translation)) << original;
+    EXPECT_EQ(catalogue.translate(std::string(original).c_str()), translation);
+  }
+  EXPECT_STREQ(catalogue.translate("no such message"), "no such message");
+  EXPECT_STREQ(murve::Catalogue().translate("hung up"), "hung up");
+}
+
+}  // namespace
+}  // namespace murve_test
