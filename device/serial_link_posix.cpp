@@ -16,6 +16,7 @@
 #include <ctime>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "device/serial_link.h"
 #include "device/signal_guard.h"
@@ -27,6 +28,8 @@ namespace {
 
 // How often to look whether the bytes written have left the port.
 constexpr long k_drain_poll_ns = 1000000L;
+// The most a user or group entry is given room for; a bigger one is named by its number.
+constexpr std::size_t k_max_lookup_buffer = 1 << 20;
 
 constexpr auto k_baud_list = [] {
   std::array<unsigned, std::size(k_termios_rates)> list{};
@@ -245,6 +248,24 @@ OpenFailure failure_of_open(int code) {
   }
 }
 
+// The name the user or group database gives `id`, or else its number. The reentrant lookup:
+// -list opens its ports from several threads at once.
+template <typename Entry, typename Id>
+std::string name_of(int (*lookup)(Id, Entry*, char*, std::size_t, Entry**), Id id,
+                    char* Entry::*name) {
+  std::vector<char> buffer(1024);
+  for (;;) {
+    Entry entry{};
+    Entry* found = nullptr;
+    const int code = lookup(id, &entry, buffer.data(), buffer.size(), &found);
+    if (code == ERANGE && buffer.size() < k_max_lookup_buffer) {
+      buffer.resize(buffer.size() * 2);
+      continue;
+    }
+    return code == 0 && found != nullptr ? found->*name : std::to_string(id);
+  }
+}
+
 // Who may open the device: its owner, and its group when that group may read and write it and
 // is not root's (joining root's group is no advice to give).
 DeviceAccess access_of(const std::string& path) {
@@ -253,11 +274,9 @@ DeviceAccess access_of(const std::string& path) {
   if (stat(path.c_str(), &status) != 0) {
     return access;
   }
-  const passwd* owner = getpwuid(status.st_uid);
-  access.owner = owner != nullptr ? owner->pw_name : std::to_string(status.st_uid);
+  access.owner = name_of(getpwuid_r, status.st_uid, &passwd::pw_name);
   if (status.st_gid != 0 && (status.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
-    const group* members = getgrgid(status.st_gid);
-    access.group = members != nullptr ? members->gr_name : std::to_string(status.st_gid);
+    access.group = name_of(getgrgid_r, status.st_gid, &group::gr_name);
   }
   return access;
 }

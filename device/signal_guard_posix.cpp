@@ -1,4 +1,6 @@
+#include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "device/signal_guard.h"
 
@@ -30,10 +33,19 @@ struct GuardedSignal {
   int number;
   const char* name;
 };
+// Each signal whose default action ends the process, but SIGPIPE (ignored at set-up) and the
+// program's own faults (SIGSEGV and the like: its memory, these ports included, can't be trusted
+// then, and sanitizers and debuggers want them); the real-time signals are added at install.
 constexpr GuardedSignal k_guarded_signals[] = {
-    {SIGINT, "SIGINT"},
-    {SIGTERM, "SIGTERM"},
-    {SIGHUP, "SIGHUP"},
+    {SIGHUP, "SIGHUP"},       {SIGINT, "SIGINT"},   {SIGQUIT, "SIGQUIT"},     {SIGABRT, "SIGABRT"},
+    {SIGUSR1, "SIGUSR1"},     {SIGUSR2, "SIGUSR2"}, {SIGALRM, "SIGALRM"},     {SIGTERM, "SIGTERM"},
+    {SIGXCPU, "SIGXCPU"},     {SIGXFSZ, "SIGXFSZ"}, {SIGVTALRM, "SIGVTALRM"}, {SIGPROF, "SIGPROF"},
+#ifdef SIGPOLL
+    {SIGPOLL, "SIGPOLL"},
+#endif
+#ifdef __linux__
+    {SIGSTKFLT, "SIGSTKFLT"}, {SIGPWR, "SIGPWR"},
+#endif
 };
 
 std::array<PortSlot, 64> g_slots;
@@ -52,29 +64,54 @@ void give_back(int fd, const termios& saved) {
   tcsetattr(fd, TCSANOW, &saved);
   // Exclusive mode outlives this descriptor while anyone else holds the tty open.
   ioctl(fd, TIOCNXCL);
+  flock(fd, LOCK_UN);
 }
 
-// Gives every port back, says what the interruption left behind, then dies of the same signal.
+// Gives every port back, says what the interruption left behind, then ends the process as the
+// signal would have. The descriptors stay open to the end: a thread still using one must not
+// find its number given to another file.
 void give_ports_back(int signal_number) {
   for (PortSlot& slot : g_slots) {
-    const int fd = slot.fd.exchange(-1);
-    if (fd >= 0) {
+    if (const int fd = slot.fd.exchange(-1); fd >= 0) {
       give_back(fd, slot.saved);
-      close(fd);
     }
   }
-  const std::size_t length = g_notice_length.load();
-  if (length > 0) {
+  // Once, should two signals come at once.
+  if (const std::size_t length = g_notice_length.exchange(0); length > 0) {
     const ssize_t ignored = write(STDERR_FILENO, g_notice.data(), length);
     static_cast<void>(ignored);
   }
   struct sigaction default_action {};
   default_action.sa_handler = SIG_DFL;
-  sigemptyset(&default_action.sa_mask);
-  if (sigaction(signal_number, &default_action, nullptr) != 0) {
+  sigset_t only_this;
+  if (sigemptyset(&default_action.sa_mask) != 0 || sigemptyset(&only_this) != 0 ||
+      sigaddset(&only_this, signal_number) != 0 ||
+      sigaction(signal_number, &default_action, nullptr) != 0) {
     _exit(128 + signal_number);
   }
+  // Blocked while its handler runs: unblocked, it is taken at once, by its default action.
   raise(signal_number);
+  pthread_sigmask(SIG_UNBLOCK, &only_this, nullptr);
+  _exit(128 + signal_number);
+}
+
+// Installs the handler for one signal, unless the process was started with it ignored.
+SystemError guard(int signal_number) {
+  struct sigaction found {};
+  if (sigaction(signal_number, nullptr, &found) != 0) {
+    return {errno, system_error_text(errno)};
+  }
+  if (found.sa_handler == SIG_IGN) {
+    return {};
+  }
+  struct sigaction action {};
+  action.sa_handler = give_ports_back;
+  // Every signal held off meanwhile: the handler is not itself interrupted.
+  sigfillset(&action.sa_mask);
+  if (sigaction(signal_number, &action, nullptr) != 0) {
+    return {errno, system_error_text(errno)};
+  }
+  return {};
 }
 
 }  // namespace
@@ -85,22 +122,13 @@ std::vector<GuardGap> install_signal_guard() {
     return gaps;
   }
   for (const GuardedSignal& guarded : k_guarded_signals) {
-    struct sigaction found {};
-    if (sigaction(guarded.number, nullptr, &found) != 0) {
-      const int code = errno;
-      gaps.push_back({guarded.name, {code, system_error_text(code)}});
-      continue;
+    if (SystemError error = guard(guarded.number); error.failed()) {
+      gaps.push_back({guarded.name, std::move(error)});
     }
-    if (found.sa_handler == SIG_IGN) {
-      continue;
-    }
-    struct sigaction action {};
-    action.sa_handler = give_ports_back;
-    sigemptyset(&action.sa_mask);
-    if (sigaction(guarded.number, &action, nullptr) != 0) {
-      const int code = errno;
-      gaps.push_back({guarded.name, {code, system_error_text(code)}});
-    }
+  }
+  // Best effort: a tool may keep one for itself (valgrind keeps SIGRTMAX), which is then its own.
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
+    guard(signal_number);
   }
   return gaps;
 }

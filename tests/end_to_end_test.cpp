@@ -773,15 +773,17 @@ TEST(EndToEnd, SignalsGiveThePortBackBeforeTheToolDies) {
     std::vector<int> signals = {SIGINT, SIGTERM, SIGHUP};
     bool during_writes = false;  // standard error says what the device now holds
     bool run_again = false;      // a run a second later programs the device whole
+    // {}: murvecolor -com 5 -config FILE
+    std::vector<std::string> command = {};
   };
   const std::string commands = all_commands();
-  const std::vector<Phase> phases = {
+  std::vector<Phase> phases = {
       {"waiting for the wake reply", {"--silent"}, 1, k_banner},
       {"during the writes",
        {"--stall-after", "3"},
        commands.find("eepromex 0c2"),
        k_banner + identified() + k_default_write_commands[0],
-       {SIGINT, SIGTERM, SIGHUP},
+       {SIGINT, SIGTERM, SIGHUP, SIGQUIT},
        true},
       {"during the read-back",
        {"--stall-after", "11"},
@@ -795,7 +797,22 @@ TEST(EndToEnd, SignalsGiveThePortBackBeforeTheToolDies) {
        {SIGINT},
        true,
        true},
+      {.name = "murvedump, waiting for the wake reply",
+       .options = {"--silent"},
+       .received = 1,
+       .printed = "",
+       .signals = {SIGQUIT},
+       .command = {MURVEDUMP_EXE, "-com", "5"}},
   };
+  // -list only as root, which can hide this machine's own serial ports from it.
+  if (auto listing = where_only_ptys_are_seen(murvecolor_command({"-list"})); !listing.empty()) {
+    phases.push_back({.name = "-list, waiting for the wake reply",
+                      .options = {"--silent"},
+                      .received = 1,
+                      .printed = k_banner,
+                      .signals = {SIGQUIT},
+                      .command = std::move(listing)});
+  }
   for (const Phase& phase : phases) {
     for (int signal_number : phase.signals) {
       SCOPED_TRACE(std::string(phase.name) + ", signal " + std::to_string(signal_number));
@@ -807,10 +824,13 @@ TEST(EndToEnd, SignalsGiveThePortBackBeforeTheToolDies) {
       ASSERT_TRUE(observer.ready());
       const auto stalled = [&] { return device.received().size() >= phase.received; };
       const std::vector<std::string> command =
-          murvecolor_command({"-com", "5", "-config", dir.file("settings.cfg")});
+          phase.command.empty()
+              ? murvecolor_command({"-com", "5", "-config", dir.file("settings.cfg")})
+              : phase.command;
+      // In its own folder: SIGQUIT may leave a core file.
       const ProcessResult run =
-          run_process(command, {device.com5_variable()}, run_bound(std::chrono::seconds(10)), "",
-                      {signal_number, std::chrono::milliseconds(100), stalled});
+          run_process(command, {device.com5_variable()}, run_bound(std::chrono::seconds(10)),
+                      dir.path(), {signal_number, std::chrono::milliseconds(100), stalled});
       EXPECT_EQ(run.term_signal, signal_number);
       EXPECT_TRUE(observer.given_back());
       // Its output goes to a pipe, and yet every line printed before the signal is there.
@@ -1161,6 +1181,16 @@ TEST(RealUart, RunsOnTheKernelsUartDriver) {
        "/dev/ttyS1",
        "",
        SIGTERM},
+      {"SIGQUIT during the writes",
+       "murvecolor -com 2 -config /e.cfg",
+       identified() + "{any}",
+       {"stopped during the writes: the device on /dev/ttyS1 now holds part of the new settings"},
+       128 + SIGQUIT,
+       {"--delay", "300"},
+       "115200",
+       "/dev/ttyS1",
+       "",
+       SIGQUIT},
       {"murvedump backs the device up",
        "murvedump -com 2 -o /tmp/backup.cfg",
        "",
