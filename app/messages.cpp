@@ -121,6 +121,11 @@ std::string warning_text(const SettingsWarning& warning, const std::string& file
           "follows it, up to the next line feed or the end of the file, is read as more of this "
           "line (save the file with LF or CR LF line ends)",
           parts);
+    case SettingsWarningKind::read_as_code_0:
+      return message(
+          "{file}:{line}: warning: \"{word}\" is read as c0: a c without a number names colour "
+          "code 0",
+          parts);
     case SettingsWarningKind::carriage_return_in_comment:
       return message(
           "{file}:{line}: warning: a carriage return without a line feed ends no line: what "
@@ -181,6 +186,16 @@ std::string explain_command_line(const CommandLine& command_line) {
 std::string explain_settings_failure(const SettingsOutcome& outcome, const std::string& path) {
   switch (outcome.failure) {
     case SettingsFailure::cannot_open:
+      if (outcome.refusal == SettingsRefusal::device) {
+        return message("{file}: cannot open the settings file: it is a device, not a file",
+                       {{"file", printable(path)}});
+      }
+      if (outcome.refusal == SettingsRefusal::too_large) {
+        return message(
+            "{file}: cannot open the settings file: it is larger than 1 MiB, which no settings "
+            "file is",
+            {{"file", printable(path)}});
+      }
       if (path == k_default_settings_path && outcome.error_number == ENOENT) {
         return missing_default_file(path, outcome.error_number);
       }

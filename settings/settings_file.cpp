@@ -2,6 +2,12 @@
 
 #include <sys/stat.h>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -65,6 +71,13 @@ SettingsWarning warning_of(SettingsWarningKind kind, const char* token = "",
   warning.token = token;
   warning.stored = std::move(stored);
   return warning;
+}
+
+// Whether read_decimal finds digits in `text`: "cSpec" and "colour" have none, and read as c0.
+bool names_a_number(const char* text) {
+  text += std::strspn(text, " \t\n\v\f\r");
+  text += *text == '+' || *text == '-' ? 1 : 0;
+  return *text >= '0' && *text <= '9';
 }
 
 bool is_comment_word(const char* token) {
@@ -153,6 +166,14 @@ void interpret_table_values(const ColorTable& table, std::span<const char* const
   }
 }
 
+bool is_terminal(int fd) {
+#ifdef _WIN32
+  return _isatty(fd) != 0;
+#else
+  return isatty(fd) == 1;
+#endif
+}
+
 void apply_settings_writes(const SettingsLine& line, ColorImage& image) {
   for (std::size_t i = 0; i < line.write_count; ++i) {
     const SettingsWrite& write = line.writes[i];
@@ -170,6 +191,11 @@ int SettingsLineReader::peek_raw() {
     chunk_pos_ = 0;
     errno = 0;
     chunk_end_ = std::fread(chunk_.data(), 1, chunk_.size(), file_);
+    bytes_read_ += chunk_end_;
+    if (bytes_read_ > limit_) {
+      too_large_ = true;
+      chunk_end_ = 0;
+    }
     if (chunk_end_ == 0) {
       if (std::ferror(file_) != 0) {
         read_error_ = errno != 0 ? errno : EIO;
@@ -244,6 +270,9 @@ SettingsLine interpret_settings_line(std::span<const char* const> tokens,
   line.kind = target.kind;
   const auto values = tokens.empty() ? tokens : tokens.subspan(1);
   if (target.kind == SettingsLineKind::color_code) {
+    if (!names_a_number(tokens[0] + 1)) {
+      line.warnings.push_back(warning_of(SettingsWarningKind::read_as_code_0, tokens[0]));
+    }
     interpret_color_value(target.color_code, values, line);
   } else if (target.kind == SettingsLineKind::table) {
     interpret_table_values(*target.table, values, line);
@@ -269,9 +298,9 @@ void SettingsWarnings::add(SettingsWarning warning) {
   }
 }
 
-SettingsOutcome read_settings(std::FILE* file, ColorImage& image) {
+SettingsOutcome read_settings(std::FILE* file, ColorImage& image, std::size_t limit) {
   SettingsOutcome outcome;
-  SettingsLineReader reader(file);
+  SettingsLineReader reader(file, limit);
   LineBuffer line;
   LineTokens tokens;
   std::size_t carriage_return_line = 0;  // a line read in parts is warned of once
@@ -305,6 +334,10 @@ SettingsOutcome read_settings(std::FILE* file, ColorImage& image) {
   }
   outcome.error_number = reader.read_error();
   outcome.line_number = reader.line_number();
+  if (reader.too_large()) {
+    outcome.failure = SettingsFailure::cannot_open;
+    outcome.refusal = SettingsRefusal::too_large;
+  }
   return outcome;
 }
 
@@ -319,12 +352,28 @@ SettingsOutcome load_settings_file(const std::string& settings_path, ColorImage&
   }
   // A folder opens on POSIX systems, and its first read fails: that is no file of settings.
   struct stat status {};
-  if (fstat(fileno(file.get()), &status) == 0 && S_ISDIR(status.st_mode)) {
-    outcome.failure = SettingsFailure::cannot_open;
-    outcome.error_number = EISDIR;
-    return outcome;
+  if (fstat(fileno(file.get()), &status) == 0) {
+    if (S_ISDIR(status.st_mode)) {
+      outcome.failure = SettingsFailure::cannot_open;
+      outcome.error_number = EISDIR;
+      outcome.refusal = SettingsRefusal::folder;
+      return outcome;
+    }
+    // /dev/zero and the like never end; a terminal ends when its user says so, and a pipe when
+    // its writer does, or at the limit.
+    if (S_ISCHR(status.st_mode) && !is_terminal(fileno(file.get()))) {
+      outcome.failure = SettingsFailure::cannot_open;
+      outcome.refusal = SettingsRefusal::device;
+      return outcome;
+    }
+    if (S_ISREG(status.st_mode) &&
+        static_cast<std::uint64_t>(status.st_size) > k_max_settings_size) {
+      outcome.failure = SettingsFailure::cannot_open;
+      outcome.refusal = SettingsRefusal::too_large;
+      return outcome;
+    }
   }
-  return read_settings(file.get(), image);
+  return read_settings(file.get(), image, k_max_settings_size);
 }
 
 }  // namespace murve

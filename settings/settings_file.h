@@ -26,7 +26,9 @@ using LineTokens = std::array<const char*, k_max_line_tokens>;
 // LF, and a byte 0x1A ends the file. A read error counts as the end of the file.
 class SettingsLineReader {
  public:
-  explicit SettingsLineReader(std::FILE* file) : file_(file) {}
+  // Reads no more than `limit` bytes of the file: past them, it ends and too_large() says so.
+  explicit SettingsLineReader(std::FILE* file, std::size_t limit = SIZE_MAX)
+      : file_(file), limit_(limit) {}
 
   // Reads the next line into `line` as NUL-terminated text of at most k_max_line_read
   // characters; gives false at the end of the file.
@@ -39,11 +41,17 @@ class SettingsLineReader {
   // The errno of a read error that ended the file early; 0 when there was none.
   int read_error() const { return read_error_; }
 
+  // Whether the file went on past the limit.
+  bool too_large() const { return too_large_; }
+
  private:
   int next_char();
   int peek_raw();
 
   std::FILE* file_;
+  std::size_t limit_;
+  std::size_t bytes_read_ = 0;
+  bool too_large_ = false;
   std::array<char, 65536> chunk_{};
   std::size_t chunk_pos_ = 0;
   std::size_t chunk_end_ = 0;
@@ -59,9 +67,21 @@ std::size_t tokenize_settings_line(char* line, LineTokens& tokens);
 
 enum class SettingsFailure {
   none,
-  cannot_open,  // the file can't be opened, or is a folder
+  cannot_open,  // the file can't be opened, or is no settings file (`refusal` says why)
   bad_line,     // a line whose first token names no comment and no table
 };
+
+// Why a file that opened is no settings file.
+enum class SettingsRefusal {
+  none,
+  folder,     // error_number is EISDIR
+  device,     // a device other than a terminal: it may never end
+  too_large,  // more than k_max_settings_size bytes
+};
+
+// No settings file is this long (the example is 4 KiB): a longer one, or a pipe that goes on
+// past it, is refused rather than read for ever.
+inline constexpr std::size_t k_max_settings_size = std::size_t{1} << 20;
 
 // A word of an accepted line that is read otherwise than it looks.
 enum class SettingsWarningKind {
@@ -76,6 +96,7 @@ enum class SettingsWarningKind {
   words_after_color_value,     // words after a colour code's value: ignored
   carriage_return,             // a CR without an LF in a line: it ends no line
   carriage_return_in_comment,  // the same in a comment, which takes in what follows the CR
+  read_as_code_0,              // a first word of "c" and no number, not "cspec": colour code 0
 };
 
 struct SettingsWarning {
@@ -133,6 +154,7 @@ struct SettingsOutcome {
   int error_number = 0;         // cannot_open: why; otherwise a read error that ended the file
   std::size_t line_number = 0;  // bad_line, or the line a read error stopped at
   std::string first_token;      // bad_line: the token that names no line kind
+  SettingsRefusal refusal = SettingsRefusal::none;  // cannot_open: a file that opened
 
   bool byte_order_mark = false;  // the file begins with a UTF-8 byte-order mark
   SettingsWarnings warnings;     // for the lines read, up to a rejected one
@@ -140,10 +162,12 @@ struct SettingsOutcome {
   bool ok() const { return failure == SettingsFailure::none; }
 };
 
-// Reads every line of an open settings file into the image, up to the first rejected line.
-SettingsOutcome read_settings(std::FILE* file, ColorImage& image);
+// Reads every line of an open settings file into the image, up to the first rejected line, and
+// up to `limit` bytes.
+SettingsOutcome read_settings(std::FILE* file, ColorImage& image, std::size_t limit = SIZE_MAX);
 
-// Opens, reads and closes the settings file.
+// Opens, reads and closes the settings file; refuses a folder, a device other than a terminal
+// or a pipe, and more than k_max_settings_size bytes.
 SettingsOutcome load_settings_file(const std::string& settings_path, ColorImage& image);
 
 }  // namespace murve

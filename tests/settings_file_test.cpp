@@ -3,6 +3,8 @@
 
 #include "settings/settings_file.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +14,8 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "test_support.h"
@@ -267,11 +271,16 @@ struct FileCase {
   std::vector<Warned> warnings{};
 };
 
-void check_file_case(const FileCase& c) {
+// `bounded`: opened as a settings file is, no larger than k_max_settings_size; otherwise the
+// reader alone, on as much as it is given.
+void check_file_case(const FileCase& c, bool bounded = true) {
   TempDir dir;
   write_file(dir.file("colors.cfg"), c.contents);
   murve::ColorImage image = default_image();
-  const murve::SettingsOutcome outcome = murve::load_settings_file(dir.file("colors.cfg"), image);
+  const murve::UniqueFile file(std::fopen(dir.file("colors.cfg").c_str(), "rb"));
+  const murve::SettingsOutcome outcome =
+      bounded ? murve::load_settings_file(dir.file("colors.cfg"), image)
+              : murve::read_settings(file.get(), image);
   if (c.rejected_token.empty()) {
     EXPECT_EQ(outcome.failure, murve::SettingsFailure::none) << c.name;
   } else {
@@ -342,6 +351,7 @@ TEST(SettingsFile, Load) {
        {{1, K::not_a_number, "red", "00"}}},
       // Values that are read otherwise than they look, and comments that start no line.
       {"not a number", "c3 red\n", "", 0, {{3, "00"}}, {{1, K::not_a_number, "red", "00"}}},
+      {"a c without a number", "cSpec 01\n", "", 0, {{0, "01"}}, {{1, K::read_as_code_0, "cSpec"}}},
       {"partly a number",
        "c2151 aa first\n",
        "",
@@ -431,8 +441,8 @@ std::string ten_mebibyte_line() {
 TEST(SettingsFile, LargeFilesAreReadWhole) {
   std::string codes;
   const std::string million = numbered_lines(1000000, codes);
-  check_file_case({"a million lines", million, "", 0, {{0, codes}}});
-  check_file_case({"one line of 10 MiB", ten_mebibyte_line(), "", 0, {{3, "5a 6b"}}});
+  check_file_case({"a million lines", million, "", 0, {{0, codes}}}, false);
+  check_file_case({"one line of 10 MiB", ten_mebibyte_line(), "", 0, {{3, "5a 6b"}}}, false);
   // Warnings past the first few are only counted.
   TempDir dir;
   std::string flood;
@@ -450,17 +460,42 @@ TEST(SettingsFile, LargeFilesAreReadWhole) {
 // stays as it was.
 TEST(SettingsFile, FilesThatCannotBeOpened) {
   TempDir dir;
-  const std::vector<std::pair<std::string, int>> cases = {
-      {dir.file("missing.cfg"), ENOENT},
-      {dir.path(), EISDIR},
-      {dir.path() + "/", EISDIR},
+  write_file(dir.file("huge.cfg"), std::string(murve::k_max_settings_size + 1, '#'));
+  using R = murve::SettingsRefusal;
+  const std::vector<std::tuple<std::string, int, R>> cases = {
+      {dir.file("missing.cfg"), ENOENT, R::none},
+      {dir.path(), EISDIR, R::folder},
+      {dir.path() + "/", EISDIR, R::folder},
+      // Neither ever ends, or not soon: they are refused before a byte is read.
+      {"/dev/zero", 0, R::device},
+      {dir.file("huge.cfg"), 0, R::too_large},
   };
-  for (const auto& [path, error_number] : cases) {
+  for (const auto& [path, error_number, refusal] : cases) {
     murve::ColorImage image = default_image();
     const murve::SettingsOutcome outcome = murve::load_settings_file(path, image);
     EXPECT_EQ(outcome.failure, murve::SettingsFailure::cannot_open) << path;
     EXPECT_EQ(outcome.error_number, error_number) << path;
+    EXPECT_EQ(outcome.refusal, refusal) << path;
     EXPECT_EQ(image_of(image), patched_default({})) << path;
+  }
+}
+
+// A pipe is read to its end, or refused once it goes on past the bound of a settings file.
+TEST(SettingsFile, PipeIsReadUpToTheBound) {
+  for (const std::size_t comments : {std::size_t{1}, murve::k_max_settings_size}) {
+    TempDir dir;
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] { write_file(fifo, std::string(comments, '#') + "\nc3 5a\n"); });
+    murve::ColorImage image = default_image();
+    const murve::SettingsOutcome outcome = murve::load_settings_file(fifo, image);
+    writer.join();
+    const bool whole = comments == 1;
+    EXPECT_EQ(outcome.ok(), whole);
+    EXPECT_EQ(outcome.refusal,
+              whole ? murve::SettingsRefusal::none : murve::SettingsRefusal::too_large);
+    EXPECT_EQ(image_of(image),
+              patched_default(whole ? std::vector<Patch>{{3, "5a"}} : std::vector<Patch>{}));
   }
 }
 
