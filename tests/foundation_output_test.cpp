@@ -112,6 +112,13 @@ TEST(FoundationOutput, RunsThatEndBeforeThePort) {
        {{"bad.cfg", "# colours\nc3 5a\r\nc64 7f\nzz\n"}},
        "??? [c64]\n" + config_error,
        "bad.cfg:3" + must_begin + "not \"c64\""},
+      // A comment line longer than one read goes on as a line of its own: its word is listed
+      // whole, and quoted shortened.
+      {"the rest of a long comment",
+       {"-com", "5", "-config", "long.cfg"},
+       {{"long.cfg", "#" + std::string(32765, ' ') + std::string(70000, 'x') + "\n"}},
+       "??? [" + std::string(32766, 'x') + "]\n" + config_error,
+       "long.cfg:1" + must_begin + "not \"" + std::string(40, 'x') + "...\""},
       {"a byte-order mark",
        {"-com", "5", "-config", "bom.cfg"},
        {{"bom.cfg", "\xef\xbb\xbf#\n"}},
