@@ -151,10 +151,14 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
             "cannot create a temporary file in /nonexistent: No such file or directory"},
            {"/dev/null", "cannot write /dev/null: it is not a regular file (a device or a FIFO?)"},
            {"/tmp", "cannot write /tmp: it is a folder"},
-           {"LINK", ""}}) {
+           {"LINK", ""},
+           // The longest name a folder takes: the temporary file beside it must fit too.
+           {"LONG", ""}}) {
     SCOPED_TRACE(output.name);
     TempDir dir;
-    const std::string name = output.name == "LINK" ? dir.file("link.cfg") : output.name;
+    const std::string name = output.name == "LINK"   ? dir.file("link.cfg")
+                             : output.name == "LONG" ? dir.file(std::string(255, 'b'))
+                                                     : output.name;
     std::filesystem::create_symlink("backup.cfg", dir.file("link.cfg"));
     DumpRun dump(original, {}, {"-o", name});
     EXPECT_EQ(dump.run.exit_status, output.error.empty() ? 0 : 1);
@@ -162,9 +166,9 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
       EXPECT_EQ(dump.run.error_output, "murvedump: " + output.error + "; nothing written\n");
       EXPECT_EQ(dump.device->received(), "");
     } else {
+      const std::string written = output.name == "LONG" ? name : dir.file("backup.cfg");
       EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.cfg")));
-      EXPECT_EQ(read_file(dir.file("backup.cfg")).substr(backup.find('\n')),
-                backup.substr(backup.find('\n')));
+      EXPECT_EQ(read_file(written).substr(backup.find('\n')), backup.substr(backup.find('\n')));
     }
   }
 
@@ -219,23 +223,40 @@ TEST(Murvedump, WritesNothingUnlessEveryBlockWasRead) {
 }
 
 TEST(Murvedump, BadCommandLineGivesUsageAndStatusTwo) {
-  const std::vector<std::vector<std::string>> command_lines = {
-      {},
-      {"-com"},
-      {"-com", "0"},
-      {"-com", "17"},
-      {"-com", "5", "-o"},
-      {"-com", "5", "-o", ""},
-      {"-com", "5", "-x"},
-      {"-COM", "5"},
+  // Each says why, on the line before the usage text.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> command_lines = {
+      {{}, "-com N or -port PORT names the port to read"},
+      {{"-com"}, "-com needs a value"},
+      {{"-com", "0"}, "-com needs a port number from 1 to 16, not 0"},
+      {{"-com", "17"}, "-com needs a port number from 1 to 16, not 17"},
+      {{"-com", "5", "-o"}, "-o needs a value"},
+      {{"-com", "5", "-o", ""}, "-o needs a file name"},
+      {{"-com", "5", "-x"}, "unknown option -x"},
+      {{"-COM", "5"}, "unknown option -COM"},
+      {{"-com", "5", "-baud", "12345"}, "-baud takes one of 50, {any}, not 12345"},
   };
-  for (const auto& arguments : command_lines) {
+  for (const auto& [arguments, reason] : command_lines) {
     std::vector<std::string> argv = {MURVEDUMP_EXE};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     const ProcessResult run = run_process(argv);
     EXPECT_EQ(run.exit_status, 2) << testing::PrintToString(arguments);
     EXPECT_EQ(run.output, "");
+    const std::string first_line = run.error_output.substr(0, run.error_output.find('\n'));
+    const std::size_t any = reason.find("{any}");
+    const std::string head = "murvedump: " + reason.substr(0, any);
+    EXPECT_EQ(any == std::string::npos ? first_line : first_line.substr(0, head.size()), head);
+    if (any != std::string::npos) {
+      EXPECT_TRUE(first_line.ends_with(reason.substr(any + 5))) << first_line;
+    }
+    EXPECT_NE(run.error_output.find("\nusage: murvedump "), std::string::npos);
   }
+  // A backup with nowhere to go is not read at all.
+  const ProcessResult closed =
+      run_process({"sh", "-c", std::string("exec '") + MURVEDUMP_EXE + "' -port /dev/null >&-"});
+  EXPECT_EQ(closed.exit_status, 1);
+  EXPECT_EQ(closed.error_output,
+            "murvedump: standard output is closed: give the backup a file with -o FILE; nothing "
+            "written\n");
   const ProcessResult help = run_process({MURVEDUMP_EXE, "--help"});
   EXPECT_EQ(help.exit_status, 0);
   EXPECT_EQ(help.output.rfind("usage: murvedump -com N | -port PORT [-baud RATE] [-o FILE]\n", 0),
