@@ -92,8 +92,15 @@ class Run {
     if (identification.result != IdentifyResult::send_failed) {
       print_output("MURVE(6183) not found.\n");
     }
-    report_problem(k_program, message("{reason}; nothing was written to it",
-                                      {{"reason", explain_identification(identification, port_)}}));
+    // A send that failed because the port has gone is said as the hang-up it is.
+    const bool hung_up = identification.result == IdentifyResult::send_failed && dialogue.hung_up();
+    report_problem(
+        k_program,
+        message(
+            "{reason}; nothing was written to it",
+            {{"reason", explain_identification(
+                            hung_up ? Identification{IdentifyResult::hung_up, {}} : identification,
+                            port_)}}));
     return false;
   }
 

@@ -127,7 +127,11 @@ class PosixSerialLink final : public SerialLink {
           return {error_of(EIO)};
         }
       } else {
-        return {error_of(written < 0 ? errno : EIO)};
+        const int error = written < 0 ? errno : EIO;
+        if (error == EIO || error == ENXIO || error == ENODEV) {
+          note_hang_up();  // unplugged while the command went out
+        }
+        return {error_of(error)};
       }
     }
     return wait_until_sent() ? SendOutcome{} : stalled();

@@ -117,7 +117,11 @@ class Win32SerialLink final : public SerialLink {
     }
     DWORD written = 0;
     if (!WriteFile(handle_, data, static_cast<DWORD>(length), &written, nullptr)) {
-      return {error_of(GetLastError())};
+      const DWORD code = GetLastError();
+      if (port_gone(code)) {
+        note_hang_up();  // unplugged while the command went out
+      }
+      return {error_of(code)};
     }
     // A write that ran out of its bound reports success with fewer bytes written.
     if (written < length) {

@@ -604,7 +604,7 @@ std::vector<FaultCase> fault_cases() {
        hang_up(0),
        k_write_error,
        "",
-       {k_send_error, k_eio + "; nothing was written to it"},
+       {" hung up before the device answered (unplugged?); nothing was written to it"},
        false},
       {"hang-up at the identify command",
        hang_up(1),
