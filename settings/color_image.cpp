@@ -49,7 +49,9 @@ void set_default_entries(ColorImage& image, const ColorTable& table,
 
 ColorImage build_default_image() {
   ColorImage image;
-  std::copy(k_default_color_codes.begin(), k_default_color_codes.end(), image.bytes.begin());
+  for (std::size_t code = 0; code < k_default_color_codes.size(); ++code) {
+    set_color_code(image, code, k_default_color_codes[code]);
+  }
   set_default_entries(image, k_table2608, default_table2608_entry);
   set_default_entries(image, k_table2151, default_table2151_entry);
   set_default_entries(image, k_spec_table, default_spec_entry);
@@ -66,18 +68,6 @@ void set_table_byte(ColorImage& image, const ColorTable& table, std::size_t byte
 
 void set_color_code(ColorImage& image, std::size_t code, std::uint8_t value) {
   set_table_byte(image, k_color_codes, code, value);
-}
-
-void set_table2608_byte(ColorImage& image, std::size_t byte_index, std::uint8_t value) {
-  set_table_byte(image, k_table2608, byte_index, value);
-}
-
-void set_table2151_byte(ColorImage& image, std::size_t byte_index, std::uint8_t value) {
-  set_table_byte(image, k_table2151, byte_index, value);
-}
-
-void set_spec_byte(ColorImage& image, std::size_t byte_index, std::uint8_t value) {
-  set_table_byte(image, k_spec_table, byte_index, value);
 }
 
 std::span<const std::uint8_t> image_bytes(const ColorImage& image, unsigned address,

@@ -20,15 +20,12 @@ struct ColorImage {
 
 ColorImage build_default_image();
 
-// Setters by table; an index outside its table changes nothing. For tables 2608 and 2151,
-// `byte_index` counts fill bytes too, and a fill byte is always stored as 0x00, whatever `value`
-// says.
+// Sets byte `byte_index` of a table; an index outside the table changes nothing. For tables 2608
+// and 2151, `byte_index` counts fill bytes too, and a fill byte is always stored as 0x00, whatever
+// `value` says.
 void set_table_byte(ColorImage& image, const ColorTable& table, std::size_t byte_index,
                     std::uint8_t value);
 void set_color_code(ColorImage& image, std::size_t code, std::uint8_t value);
-void set_table2608_byte(ColorImage& image, std::size_t byte_index, std::uint8_t value);
-void set_table2151_byte(ColorImage& image, std::size_t byte_index, std::uint8_t value);
-void set_spec_byte(ColorImage& image, std::size_t byte_index, std::uint8_t value);
 
 // Whether byte `byte_index` of `table` is a fill byte.
 constexpr bool is_fill_byte(const ColorTable& table, std::size_t byte_index) {

@@ -57,36 +57,36 @@ TEST(ColorImage, DefaultsMatchTheTables) {
 TEST(ColorImage, SettersTouchOnlyTheirByteAndKeepFillBytesZero) {
   struct SetterCase {
     const char* name;
-    void (*set)(murve::ColorImage&, std::size_t, std::uint8_t);
+    const murve::ColorTable& table;
     std::size_t index;
     std::size_t changed_offset;  // image byte changed, or k_color_image_size for none
     std::uint8_t stored;
   };
   constexpr std::size_t none = murve::k_color_image_size;
   const std::vector<SetterCase> cases = {
-      {"code 0", murve::set_color_code, 0, 0, 0xab},
-      {"code 63", murve::set_color_code, 63, 63, 0xab},
-      {"code 64", murve::set_color_code, 64, none, 0},
-      {"2608 k0", murve::set_table2608_byte, 0, 64, 0xab},
-      {"2608 k2", murve::set_table2608_byte, 2, 66, 0xab},
-      {"2608 k3 fill", murve::set_table2608_byte, 3, none, 0},
-      {"2608 k39 fill", murve::set_table2608_byte, 39, none, 0},
-      {"2608 k62", murve::set_table2608_byte, 62, 126, 0xab},
-      {"2608 k63 fill", murve::set_table2608_byte, 63, none, 0},
-      {"2608 k64", murve::set_table2608_byte, 64, none, 0},
-      {"2151 k0", murve::set_table2151_byte, 0, 128, 0xab},
-      {"2151 k7 fill", murve::set_table2151_byte, 7, none, 0},
-      {"2151 k30", murve::set_table2151_byte, 30, 158, 0xab},
-      {"2151 k31 fill", murve::set_table2151_byte, 31, none, 0},
-      {"2151 k32", murve::set_table2151_byte, 32, none, 0},
-      {"spec k0", murve::set_spec_byte, 0, 160, 0xab},
-      {"spec k3", murve::set_spec_byte, 3, 163, 0xab},
-      {"spec k47", murve::set_spec_byte, 47, 207, 0xab},
-      {"spec k48", murve::set_spec_byte, 48, none, 0},
+      {"code 0", murve::k_color_codes, 0, 0, 0xab},
+      {"code 63", murve::k_color_codes, 63, 63, 0xab},
+      {"code 64", murve::k_color_codes, 64, none, 0},
+      {"2608 k0", murve::k_table2608, 0, 64, 0xab},
+      {"2608 k2", murve::k_table2608, 2, 66, 0xab},
+      {"2608 k3 fill", murve::k_table2608, 3, none, 0},
+      {"2608 k39 fill", murve::k_table2608, 39, none, 0},
+      {"2608 k62", murve::k_table2608, 62, 126, 0xab},
+      {"2608 k63 fill", murve::k_table2608, 63, none, 0},
+      {"2608 k64", murve::k_table2608, 64, none, 0},
+      {"2151 k0", murve::k_table2151, 0, 128, 0xab},
+      {"2151 k7 fill", murve::k_table2151, 7, none, 0},
+      {"2151 k30", murve::k_table2151, 30, 158, 0xab},
+      {"2151 k31 fill", murve::k_table2151, 31, none, 0},
+      {"2151 k32", murve::k_table2151, 32, none, 0},
+      {"spec k0", murve::k_spec_table, 0, 160, 0xab},
+      {"spec k3", murve::k_spec_table, 3, 163, 0xab},
+      {"spec k47", murve::k_spec_table, 47, 207, 0xab},
+      {"spec k48", murve::k_spec_table, 48, none, 0},
   };
   for (const SetterCase& c : cases) {
     murve::ColorImage image = default_image();
-    c.set(image, c.index, 0xab);
+    murve::set_table_byte(image, c.table, c.index, 0xab);
     Bytes expected = expected_default_image();
     if (c.changed_offset != none) {
       expected[c.changed_offset] = c.stored;
@@ -98,10 +98,10 @@ TEST(ColorImage, SettersTouchOnlyTheirByteAndKeepFillBytesZero) {
 TEST(ColorImage, FillBytesStayZeroWhateverIsWritten) {
   murve::ColorImage image = default_image();
   for (std::size_t k = 0; k < 64; ++k) {
-    murve::set_table2608_byte(image, k, 0xff);
+    murve::set_table_byte(image, murve::k_table2608, k, 0xff);
   }
   for (std::size_t k = 0; k < 32; ++k) {
-    murve::set_table2151_byte(image, k, 0x80);
+    murve::set_table_byte(image, murve::k_table2151, k, 0x80);
   }
   for (std::size_t i = 64; i < 160; ++i) {
     const bool fill = i % 4 == 3;
