@@ -214,8 +214,8 @@ TEST(WriteColorImage, FailedCommandEndsOnlyItsGroup) {
 TEST(WriteColorImage, CarriesSettingsChangesAndZeroFillBytes) {
   murve::ColorImage image = default_image();
   murve::set_color_code(image, 63, 0x7f);
-  murve::set_table2151_byte(image, 3, 0x99);  // a fill byte: stays 00
-  murve::set_spec_byte(image, 47, 0x01);
+  murve::set_table_byte(image, murve::k_table2151, 3, 0x99);  // a fill byte: stays 00
+  murve::set_table_byte(image, murve::k_spec_table, 47, 0x01);
   murvesim::MurveConsole console;
   FakeLink link(console_replies(console));
   Observed observed;
