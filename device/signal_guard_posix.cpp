@@ -35,7 +35,8 @@ struct GuardedSignal {
 };
 // Each signal whose default action ends the process, but SIGPIPE (ignored at set-up) and the
 // program's own faults (SIGSEGV and the like: its memory, these ports included, can't be trusted
-// then, and sanitizers and debuggers want them); the real-time signals are added at install.
+// then, and sanitizers and debuggers want them). SIGABRT is in: abort() is how an exception that
+// nobody catches ends the program, sound as it is. The real-time signals are added at install.
 constexpr GuardedSignal k_guarded_signals[] = {
     {SIGHUP, "SIGHUP"},       {SIGINT, "SIGINT"},   {SIGQUIT, "SIGQUIT"},     {SIGABRT, "SIGABRT"},
     {SIGUSR1, "SIGUSR1"},     {SIGUSR2, "SIGUSR2"}, {SIGALRM, "SIGALRM"},     {SIGTERM, "SIGTERM"},
