@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -75,15 +76,12 @@ Probe probe(const SerialPortEntry& port, unsigned baud) {
   switch (identification.result) {
     case IdentifyResult::identified:
       result = {true, identity_line(dialogue.reply())};
-      if (port.com_number == 0) {
-        result.outcome =
-            message("{banner}; reach it with -port {path}",
-                    {{"banner", result.outcome},
-                     {"path", port.stable_path.empty() ? port.path : port.stable_path}});
-      }
       break;
     case IdentifyResult::not_murve:
       result.outcome = message("answers, not a MURVE Pro");
+      break;
+    case IdentifyResult::late_reply:
+      result.outcome = message("answers late");
       break;
     case IdentifyResult::no_reply:
       result.outcome = message("no answer within 1 s");
@@ -106,12 +104,21 @@ Probe probe(const SerialPortEntry& port, unsigned baud) {
 
 int list_serial_ports_for_murve(const char* program, unsigned baud) {
   const std::vector<SerialPortEntry> ports = list_serial_ports();
+  // Each device once, by the first of its names: a second probe would find it held by the first.
+  std::vector<std::size_t> first_name(ports.size());
+  std::map<std::string, std::size_t> first_of_device;
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    first_name[i] = first_of_device.emplace(ports[i].device, i).first->second;
+  }
   std::vector<Probe> probes(ports.size());
   {
     // All at once: a silent port takes about 2 s, and so does the whole listing.
     std::vector<std::thread> probing;
     probing.reserve(ports.size());
     for (std::size_t i = 0; i < ports.size(); ++i) {
+      if (first_name[i] != i) {
+        continue;
+      }
       try {
         probing.emplace_back([&, i] { probes[i] = probe(ports[i], baud); });
       } catch (const std::system_error&) {
@@ -135,10 +142,18 @@ int list_serial_ports_for_murve(const char* program, unsigned baud) {
   }
   bool any_murve = false;
   for (std::size_t i = 0; i < ports.size(); ++i) {
+    const Probe& found = probes[first_name[i]];
+    const std::string outcome =
+        found.murve && ports[i].com_number == 0
+            ? message(
+                  "{banner}; reach it with -port {path}",
+                  {{"banner", found.outcome},
+                   {"path", ports[i].stable_path.empty() ? ports[i].path : ports[i].stable_path}})
+            : found.outcome;
     print_output("%-*s  %-*s  %-*s  %s\n", static_cast<int>(widths[0]), columns[i][0].c_str(),
                  static_cast<int>(widths[1]), columns[i][1].c_str(), static_cast<int>(widths[2]),
-                 columns[i][2].c_str(), shown_on_output(probes[i].outcome).c_str());
-    any_murve = any_murve || probes[i].murve;
+                 columns[i][2].c_str(), shown_on_output(outcome).c_str());
+    any_murve = any_murve || found.murve;
   }
   if (ports.empty()) {
     report_problem(program, message("no serial port found"));

@@ -195,6 +195,20 @@ std::string explain_identification(const Identification& identification, const P
           "MURVE Pro, or its baud rate (-baud N; stty -F {path} shows the line's) is wrong",
           {{"port", port.shown}, {"path", port.address.path}});
 #endif
+    case IdentifyResult::late_reply:
+#ifdef _WIN32
+      return message(
+          "the device on {port} answers later than murvecolor waits (1 s): check that it is not "
+          "busy with other work (restart it if it stays slow), and that the line's flow control "
+          "(the port's properties in Device Manager) does not hold its answers back",
+          {{"port", port.shown}});
+#else
+      return message(
+          "the device on {port} answers later than murvecolor waits (1 s): check that it is not "
+          "busy with other work (restart it if it stays slow), and that the line's flow control "
+          "(stty -F {path} shows it) does not hold its answers back",
+          {{"port", port.shown}, {"path", port.address.path}});
+#endif
     case IdentifyResult::identified:
       break;
   }

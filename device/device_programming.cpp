@@ -1,5 +1,6 @@
 #include "device/device_programming.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,14 @@ using CommandBuffer = std::array<char, k_command_capacity>;
 bool lacks_device_line(const char* reply) {
   const char* name = std::strstr(reply, k_device_name);
   return name == nullptr || std::strpbrk(name, "\r\n") == nullptr;
+}
+
+// The wake's answer come too late and taken for h's: the prompt alone, or, when the wake had no
+// answer within its wait, any answer that ends in the prompt.
+bool is_late_wake_answer(std::string_view reply, bool wake_answered) {
+  const std::string_view rest =
+      reply.substr(std::min(reply.find_first_not_of("\r\n"), reply.size()));
+  return rest == k_console_prompt || (!wake_answered && reply.ends_with(k_console_prompt));
 }
 
 // One step of the lock-step dialogue: a command, its fixed sleep, and one read of its reply.
@@ -76,12 +85,13 @@ Identification identify_device(Dialogue& dialogue) {
   Identification identification;
   // Late replies to an interrupted run would otherwise be taken for this run's.
   dialogue.discard_stale_input();
-  // The device replies to a bare carriage return with its prompt, which is not looked at. On a
+  // The device replies to a bare carriage return with its prompt: only whether it came counts. On a
   // slow line it is still arriving after the sleep; all of it is dropped, or its rest would be
   // taken for the beginning of the banner.
   identification.send = dialogue.send_bytes(k_wake_bytes, sizeof k_wake_bytes);
+  bool wake_answered = false;
   if (!identification.send.failed()) {
-    dialogue.drop_reply(k_identify_sleep_ms);
+    wake_answered = dialogue.drop_reply(k_identify_sleep_ms);
     identification.send =
         send_then_read(dialogue, k_identify_bytes, sizeof k_identify_bytes, k_identify_sleep_ms);
   }
@@ -95,7 +105,9 @@ Identification identify_device(Dialogue& dialogue) {
     dialogue.read_to_prompt();
     identification.result = IdentifyResult::identified;
   } else if (dialogue.reply_size() > 0) {
-    identification.result = IdentifyResult::not_murve;
+    identification.result = is_late_wake_answer(dialogue.reply(), wake_answered)
+                                ? IdentifyResult::late_reply
+                                : IdentifyResult::not_murve;
   } else {
     identification.result = dialogue.hung_up() ? IdentifyResult::hung_up : IdentifyResult::no_reply;
   }

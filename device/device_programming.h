@@ -14,6 +14,7 @@ namespace murve {
 enum class IdentifyResult {
   identified,   // the reply to h names "MURVE"
   not_murve,    // something replied to h, but not with "MURVE"
+  late_reply,   // what came for h was the wake's answer, later than k_reply_timeout_ms
   no_reply,     // nothing replied to h within k_reply_timeout_ms
   hung_up,      // the device hung up before it replied to h
   send_failed,  // the wake or h could not be sent

@@ -111,7 +111,7 @@ void Dialogue::discard_stale_input() {
   discard_leftovers();
 }
 
-void Dialogue::drop_reply(int sleep_ms) {
+bool Dialogue::drop_reply(int sleep_ms) {
   DroppedBytes dropped;
   read_until(bounds_from_now(sleep_ms, 0, sleep_ms), never, &dropped);
   const bool began_late =
@@ -120,6 +120,7 @@ void Dialogue::drop_reply(int sleep_ms) {
   if (began_late || (dropped.size() > 0 && !dropped.ends_in_prompt())) {
     discard_leftovers(k_quiet_line_ms, k_further_byte_timeout_ms);
   }
+  return dropped.size() > 0;
 }
 
 bool Dialogue::drop_late_reply() {

@@ -14,6 +14,7 @@ struct SerialPortEntry {
   int com_number = 0;       // the COM number that reaches it; 0 when none does
   std::string description;  // what the system says of it; empty when it says nothing
   std::string stable_path;  // POSIX: its name under /dev/serial/by-id, when it has one
+  std::string device;       // the same for every name that reaches the same device
 };
 
 // Every port a COM number maps to (in number order), then every serial device no number maps

@@ -195,6 +195,7 @@ std::vector<SerialPortEntry> list_serial_ports(const std::string& root) {
     entry.path = path;
     entry.com_number = com_number;
     entry.description = std::move(description);
+    entry.device = identity;
     if (const auto alias = by_id.find(identity); alias != by_id.end()) {
       entry.stable_path = alias->second;
     }

@@ -82,13 +82,15 @@ std::vector<SerialPortEntry> list_serial_ports(const std::string&) {
   std::array<char, 512> target{};
   for (int number = 1; number <= k_highest_com_number; ++number) {
     const std::string name = "COM" + std::to_string(number);
-    if (QueryDosDeviceA(name.c_str(), target.data(), target.size()) == 0 &&
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    const DWORD mapped = QueryDosDeviceA(name.c_str(), target.data(), target.size());
+    if (mapped == 0 && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
       continue;
     }
     SerialPortEntry port;
     port.path = "\\\\.\\" + name;
     port.com_number = number;
+    // Two COM names for one device share the NT device name they are links to.
+    port.device = mapped != 0 ? target.data() : port.path;
     if (const auto found = descriptions.find(number); found != descriptions.end()) {
       port.description = found->second;
     }

@@ -1,11 +1,39 @@
 #include "dump/device_backup.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 
 #include "settings/settings_writer.h"
 #include "settings/text_format.h"
 
 namespace murve {
+namespace {
+
+#ifdef _WIN32
+constexpr CommandShell k_native_shell = CommandShell::cmd;
+#else
+constexpr CommandShell k_native_shell = CommandShell::posix;
+#endif
+
+// Text for a comment line of the header: control characters, any of which would end the line or
+// the file for the settings reader, as \n, \xNN and the like.
+std::string one_line(std::string_view text) {
+  std::string shown;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      shown += c;
+    } else if (c == '\n' || c == '\r' || c == '\t') {
+      shown += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+    } else {
+      shown += format_text("\\x%02x", byte);
+    }
+  }
+  return shown;
+}
+
+}  // namespace
 
 BackupReading read_device_backup(Dialogue& dialogue, DeviceBackup& backup) {
   BackupReading reading;
@@ -24,14 +52,63 @@ BackupReading read_device_backup(Dialogue& dialogue, DeviceBackup& backup) {
   return reading;
 }
 
-std::string format_backup_file(const DeviceBackup& backup, const std::string& port,
-                               const std::string& reach, std::time_t read_at) {
+std::string quoted_for_shell(std::string_view word, CommandShell shell) {
+  const auto is_control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; };
+  const bool has_control = std::any_of(word.begin(), word.end(), is_control);
+  if (shell == CommandShell::posix) {
+    if (has_control) {
+      std::string quoted = "$'";
+      for (const char c : word) {
+        quoted += c == '\\' || c == '\'' ? std::string{'\\', c} : one_line({&c, 1});
+      }
+      return quoted + "'";
+    }
+    const bool plain = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+      return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+             std::strchr("_-./:@%+=,", c) != nullptr;
+    });
+    if (plain) {
+      return std::string(word);
+    }
+    std::string quoted = "'";
+    for (const char c : word) {
+      quoted += c == '\'' ? "'\\''" : std::string(1, c);
+    }
+    return quoted + "'";
+  }
+  const std::string text = has_control ? one_line(word) : std::string(word);
+  if (!text.empty() && text.find_first_of(" \t&|<>^(),;=\"") == std::string::npos) {
+    return text;
+  }
+  // As the C runtime splits a command line: backslashes double only before a quote.
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (const char c : text) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  return quoted.append(backslashes * 2, '\\') + "\"";
+}
+
+std::string format_backup_file(const DeviceBackup& backup, const BackupSource& source,
+                               std::time_t read_at) {
   std::array<char, 32> when{};
   std::strftime(when.data(), when.size(), "%Y-%m-%d %H:%M:%S UTC", std::gmtime(&read_at));
+  std::string restore = source.port_name.empty()
+                            ? "-com " + std::to_string(source.port_number)
+                            : "-port " + quoted_for_shell(source.port_name, k_native_shell);
+  if (source.baud != 0) {
+    restore += " -baud " + std::to_string(source.baud);
+  }
   std::string text = format_text(
       "# MURVE Pro colour settings, read by murvedump from %s on %s.\n"
       "# Write them back with: murvecolor %s -config THIS-FILE\n",
-      port.c_str(), when.data(), reach.c_str());
+      one_line(source.port).c_str(), when.data(), restore.c_str());
   if (backup.signature != k_signature_bytes) {
     text += format_text(
         "# The signature at 0x%03x is %02x %02x, not %s: the device was never programmed, or "

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 #include "device/device_programming.h"
 #include "device/dialogue.h"
@@ -33,10 +34,26 @@ struct BackupReading {
 // backup's policy. `backup` is filled when the reading is complete.
 BackupReading read_device_backup(Dialogue& dialogue, DeviceBackup& backup);
 
+// Where a backup was read: what its header names, and the options that reach the port again.
+struct BackupSource {
+  std::string port;       // as the header names it: "COM5", "/dev/ttyUSB0"
+  int port_number = 0;    // -com N, when there is no port_name
+  std::string port_name;  // -port PATH
+  unsigned baud = 0;      // -baud RATE, when it was given
+};
+
+// The shells a restore command is written for: the POSIX shell's words, or cmd.exe's.
+enum class CommandShell { posix, cmd };
+
+// `word` as one word of a command line for `shell`, quoted only when it needs to be. A control
+// character, which neither shell takes as it is inside a quote, is written as an escape: $'...'
+// for the POSIX shell, \xNN (not pasteable, but one line) for cmd.exe.
+std::string quoted_for_shell(std::string_view word, CommandShell shell);
+
 // The backup as a settings file for murvecolor, under a comment header that says where and when
-// it was read and what the device held that murvecolor can't write back. `port` names the port
-// ("COM5", "/dev/ttyUSB0"), `reach` the option that reaches it again ("-com 5").
-std::string format_backup_file(const DeviceBackup& backup, const std::string& port,
-                               const std::string& reach, std::time_t read_at);
+// it was read, the command that writes it back, and what the device held that murvecolor can't
+// write back. Nothing the header quotes can end its comment line.
+std::string format_backup_file(const DeviceBackup& backup, const BackupSource& source,
+                               std::time_t read_at);
 
 }  // namespace murve

@@ -163,8 +163,10 @@ int main(int argc, char** argv) {
     }
   }
   const std::string text = murve::format_backup_file(
-      backup, named ? address.path : murve::format_text("COM%d", options.port_number),
-      murve::port_option_text(options.port_number, options.port_name), std::time(nullptr));
+      backup,
+      {named ? address.path : murve::format_text("COM%d", options.port_number), options.port_number,
+       options.port_name, options.baud},
+      std::time(nullptr));
   if (!output) {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
         std::fflush(stdout) != 0) {

@@ -96,6 +96,13 @@ TEST(IdentifyDevice, JudgesTheBannerByTheTextMurve) {
        {{2, "MURVE Pro\n"}},
        IdentifyResult::identified,
        "MURVE Pro\n"},
+      // The wake's answer taken for h's: the prompt alone, or what came after the wake's wait.
+      {"prompt alone for h", prompt, {{2, "\r\n> "}}, IdentifyResult::late_reply, "\r\n> "},
+      {"every answer 1.1 s late",
+       {{1100, "-\n> "}},
+       {{1100, "MURVE"}},
+       IdentifyResult::late_reply,
+       "-\n> "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -413,7 +413,7 @@ TEST(EndToEnd, ListProbesEveryPortAtOnce) {
       {2, {}, "MURVE Pro (6183) serial console"}, {3, {"--no-murve"}, "answers, not a MURVE Pro"},
       {4, {"--silent"}, "no answer within 1 s"},  {6, {}, "in use by another program"},
       {7, {"--silent"}, "no answer within 1 s"},  {8, {"--silent"}, "no answer within 1 s"},
-      {9, {"--silent"}, "no answer within 1 s"},
+      {9, {"--silent"}, "no answer within 1 s"},  {10, {"--delay", "1100"}, "answers late"},
   };
   std::vector<std::unique_ptr<TempDir>> dirs;
   std::vector<std::unique_ptr<SimulatedDevice>> devices;
@@ -427,6 +427,10 @@ TEST(EndToEnd, ListProbesEveryPortAtOnce) {
     environment.push_back("MURVECOLOR_COM" + std::to_string(port.com) + "=" +
                           devices.back()->link_path());
   }
+  // COM2's device by a second name: probed once, by one of them.
+  const std::string second_name = dirs[0]->file("second-name");
+  ASSERT_EQ(symlink(devices[0]->link_path().c_str(), second_name.c_str()), 0);
+  environment.push_back("MURVECOLOR_COM12=" + second_name);
   const int holder = open(devices[3]->link_path().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
   const std::vector<std::string> command = where_only_ptys_are_seen(murvecolor_command({"-list"}));
@@ -453,6 +457,12 @@ TEST(EndToEnd, ListProbesEveryPortAtOnce) {
     EXPECT_EQ(devices[i]->received(), i == 3 ? "" : "\rh\r");
     EXPECT_TRUE(observers[i]->given_back());
   }
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line.substr(0, line.find(' ')), "COM12");
+  EXPECT_NE(line.find(second_name), std::string::npos);
+  EXPECT_EQ(line.substr(line.size() - std::min(line.size(), ports[0].outcome.size())),
+            ports[0].outcome);
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.error_output, "");
   // Four silent ports, probed one after the other, would take 8 s; at once, 2 s.
@@ -577,6 +587,12 @@ std::vector<FaultCase> fault_cases() {
        byte_values_1_to_255() + identified() + written() + k_listing,
        all},
       {"replies 200 ms late", {"--delay", "200"}, identified() + written() + k_listing, all},
+      // Later than the second an answer has to begin: the wake's prompt comes as h's answer.
+      {"replies 1.1 s late",
+       {"--delay", "1100"},
+       "\n> \n" + k_not_found,
+       none,
+       {"the device on ", " answers later than murvecolor waits (1 s): "}},
       // The banner whole to the end of its MURVE line, and nothing of the wake's answer before it.
       {"a line of 9600 baud",
        {"--baud", "9600"},

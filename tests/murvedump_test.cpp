@@ -50,12 +50,23 @@ TEST(BackupFile, ReadsBackToTheSameBytesAndNotesWhatItCannotRestate) {
     unsigned seed;
     bool zero_fill_bytes;
     std::array<std::uint8_t, 2> signature;
+    murve::BackupSource source = {"COM7", 7, "", 0};
+    std::string header =
+        "COM7 on 1970-01-01 00:00:00 UTC.\n# Write them back with: murvecolor -com 7";
   };
   const std::vector<Case> cases = {
       {"random, programmed", 1, true, {0xaa, 0x55}},
       {"random fill bytes", 2, false, {0xaa, 0x55}},
       {"never programmed", 3, true, {0xff, 0xff}},
       {"signature half right", 4, true, {0xaa, 0x56}},
+      // A line feed would end the comment line, the end-of-file byte the whole file.
+      {"a spaced port name with control characters, and -baud",
+       5,
+       true,
+       {0xaa, 0x55},
+       {"my usb\nserial\x1a", 0, "my usb\nserial\x1a", 115200},
+       "my usb\\nserial\\x1a on 1970-01-01 00:00:00 UTC.\n# Write them back with: murvecolor -port "
+       "$'my usb\\nserial\\x1a' -baud 115200"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -66,9 +77,9 @@ TEST(BackupFile, ReadsBackToTheSameBytesAndNotesWhatItCannotRestate) {
       backup.image = as_written_back(backup.image);
     }
     backup.signature = c.signature;
-    const std::string text = murve::format_backup_file(backup, "COM7", "-com 7", 0);
-    EXPECT_EQ(text.rfind("# MURVE Pro colour settings, read by murvedump from COM7 on "
-                         "1970-01-01 00:00:00 UTC.\n",
+    const std::string text = murve::format_backup_file(backup, c.source, 0);
+    EXPECT_EQ(text.rfind("# MURVE Pro colour settings, read by murvedump from " + c.header +
+                             " -config THIS-FILE\n",
                          0),
               0u);
     const bool programmed = c.signature[0] == 0xaa && c.signature[1] == 0x55;
@@ -85,6 +96,17 @@ TEST(BackupFile, ReadsBackToTheSameBytesAndNotesWhatItCannotRestate) {
     murve::ColorImage read = murve::build_default_image();
     EXPECT_TRUE(murve::load_settings_file(dir.file("backup.cfg"), read).ok());
     EXPECT_EQ(read.bytes, as_written_back(backup.image).bytes);
+  }
+}
+
+// Each row: a word, then as the POSIX shell and as cmd.exe with the C runtime take it.
+TEST(BackupFile, QuotesThePortForEachShell) {
+  for (const auto& [word, posix, cmd] : std::vector<std::array<std::string, 3>>{
+           {"/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyUSB0"},
+           {"a\tb\\'", "$'a\\tb\\\\\\''", "a\\tb\\'"},
+           {"C:\\my ports\\", "'C:\\my ports\\'", "\"C:\\my ports\\\\\""}}) {
+    EXPECT_EQ(murve::quoted_for_shell(word, murve::CommandShell::posix), posix) << word;
+    EXPECT_EQ(murve::quoted_for_shell(word, murve::CommandShell::cmd), cmd) << word;
   }
 }
 
@@ -177,6 +199,26 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
   EXPECT_EQ(to_stdout.run.exit_status, 0);
   EXPECT_EQ(to_stdout.run.output.substr(to_stdout.run.output.find('\n')),
             backup.substr(backup.find('\n')));
+}
+
+// Read through a name with a line feed at a rate the device needs: the command in the backup's
+// header, pasted into a shell, writes the backup back through the same name at the same rate.
+TEST(Murvedump, RestoreCommandInTheHeaderWorksWhenPasted) {
+  TempDir dir;
+  SimulatedDevice device(dir, {"--expect-baud", "115200"});
+  ASSERT_TRUE(device.started());
+  std::filesystem::create_symlink(device.link_path(), dir.file("usb\nserial"));
+  const ProcessResult dump = run_process({MURVEDUMP_EXE, "-port", dir.file("usb\nserial"), "-baud",
+                                          "115200", "-o", dir.file("backup.cfg")});
+  ASSERT_EQ(dump.exit_status, 0) << dump.error_output;
+  const std::string backup = read_file(dir.file("backup.cfg"));
+  std::string command = backup.substr(backup.find("murvecolor "));
+  command.resize(command.find('\n'));
+  command.replace(command.find("THIS-FILE"), 9, "backup.cfg");
+  const ProcessResult restore = run_process(
+      {"bash", "-c", "murvecolor() { \"$0\" \"$@\" -verify; }; " + command, MURVECOLOR_EXE}, {},
+      std::chrono::seconds(20), dir.path());
+  EXPECT_EQ(restore.exit_status, 0) << command << "\n" << restore.error_output;
 }
 
 TEST(Murvedump, WritesNothingUnlessEveryBlockWasRead) {
