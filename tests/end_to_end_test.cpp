@@ -873,6 +873,15 @@ TEST(EndToEnd, SignalsGiveThePortBackBeforeTheToolDies) {
 
 // A reader that goes away must not stop the programming halfway, and a closed standard output
 // must not become the port.
+// murvecolor with these arguments as a shell command line, for a shell to redirect.
+std::string shell_command(const std::vector<std::string>& arguments) {
+  std::string shell = "exec";
+  for (const std::string& word : murvecolor_command(arguments)) {
+    shell += " '" + word + "'";
+  }
+  return shell;
+}
+
 TEST(EndToEnd, StandardStreamsThatAreGoneChangeNothingOnTheLine) {
   const std::pair<std::string, std::string> cases[] = {
       {" | head -3", "murvecolor: cannot write to standard output: Broken pipe\n"},
@@ -885,14 +894,11 @@ TEST(EndToEnd, StandardStreamsThatAreGoneChangeNothingOnTheLine) {
     write_file(dir.file("settings.cfg"), "");
     SimulatedDevice device(dir);
     ASSERT_TRUE(device.started());
-    std::string shell = "exec";
-    for (const std::string& word :
-         murvecolor_command({"-com", "5", "-config", dir.file("settings.cfg")})) {
-      shell += " '" + word + "'";
-    }
     const ProcessResult run =
-        run_process({"sh", "-c", shell + redirection + "; exit 0"}, {device.com5_variable()},
-                    run_bound(std::chrono::seconds(20)));
+        run_process({"sh", "-c",
+                     shell_command({"-com", "5", "-config", dir.file("settings.cfg")}) +
+                         redirection + "; exit 0"},
+                    {device.com5_variable()}, run_bound(std::chrono::seconds(20)));
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(run.error_output, error);
     EXPECT_EQ(device.received(), all_commands());
@@ -907,14 +913,10 @@ TEST(EndToEnd, ATerminalSeesTheDevicesControlCharacters) {
   write_file(dir.file("settings.cfg"), "");
   SimulatedDevice device(dir, {"--garbage"});
   ASSERT_TRUE(device.started());
-  std::string shell = "exec";
-  for (const std::string& word :
-       murvecolor_command({"-com", "5", "-config", dir.file("settings.cfg")})) {
-    shell += " '" + word + "'";
-  }
   const ProcessResult run =
-      run_process({"script", "-qec", shell, "/dev/null"}, {device.com5_variable()},
-                  run_bound(std::chrono::seconds(20)));
+      run_process({"script", "-qec",
+                   shell_command({"-com", "5", "-config", dir.file("settings.cfg")}), "/dev/null"},
+                  {device.com5_variable()}, run_bound(std::chrono::seconds(20)));
   EXPECT_FALSE(run.timed_out);
   EXPECT_NE(run.output.find("\\x1b\\x1c\\x1d"), std::string::npos) << run.output;
   EXPECT_EQ(run.output.find('\x1b'), std::string::npos);
