@@ -84,7 +84,7 @@ class Run {
     if (identification.result == IdentifyResult::send_failed) {
       print_output("write error.\n");
     } else {
-      print_output("%s\n", shown_on_output(dialogue.reply()).c_str());
+      print_output_bytes("%s\n", shown_on_output(dialogue.reply()).c_str());
     }
     if (identification.result == IdentifyResult::identified) {
       return true;
@@ -107,8 +107,8 @@ class Run {
   // The writes and the signature, then the read-back.
   DeviceVerdict program(Dialogue& dialogue, const ColorImage& image) {
     // Said by the signal handler if the run is stopped before the signature is in place.
-    set_interruption_notice(interrupted_writes_notice(
-        k_program, port_, port_option_text(options_.port_number, options_.port_name)));
+    set_interruption_notice(encoded_for_output(interrupted_writes_notice(
+        k_program, port_, port_option_text(options_.port_number, options_.port_name))));
     const WriteObserver echo = [this, &dialogue](const WriteReport& report) {
       echo_command(report, dialogue.hung_up());
     };
@@ -156,7 +156,7 @@ class Run {
   void echo_command(const WriteReport& report, bool hung_up) {
     switch (report.status) {
       case CommandStatus::sent:
-        print_output("%.*s", static_cast<int>(report.command.size()), report.command.data());
+        print_output_bytes("%.*s", static_cast<int>(report.command.size()), report.command.data());
         break;
       case CommandStatus::send_failed:
         print_output("write error.\n");

@@ -4,10 +4,6 @@
 
 #include "common/report.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace murve {
 namespace {
 
@@ -62,15 +58,18 @@ std::string_view usage_text_shift_jis() {
 }
 
 void print_usage_text() {
-  std::string_view text = k_usage_text_utf8;
 #ifdef _WIN32
-  if (GetConsoleOutputCP() != k_utf8_code_page) {
-    text = k_usage_text_shift_jis;
+  // A console takes characters, which print_output gives it; elsewhere the fixed bytes.
+  if (!is_terminal(stdout)) {
+    const std::string_view text =
+        output_code_page() == k_utf8_code_page ? k_usage_text_utf8 : k_usage_text_shift_jis;
+    print_output_bytes("%.*s", static_cast<int>(text.size()), text.data());
+    return;
   }
 #else
   static_cast<void>(k_utf8_code_page);
 #endif
-  print_output("%.*s", static_cast<int>(text.size()), text.data());
+  print_output("%.*s", static_cast<int>(k_usage_text_utf8.size()), k_usage_text_utf8.data());
 }
 
 }  // namespace murve

@@ -4,11 +4,15 @@
 # cmake/Packaging.cmake.
 
 if(WIN32)
-  # Windows line ends, so that Notepad of any age shows it as written.
+  # Windows line ends, so that Notepad of any age shows it as written; the Japanese one is UTF-8
+  # with a byte-order mark (in the .in file), without which older Notepad reads Shift_JIS.
   configure_file(packaging/README-windows.txt.in README-windows.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(packaging/README-windows-ja.txt.in README-windows-ja.txt @ONLY
+                 NEWLINE_STYLE CRLF)
   set(murvecolor_program_dir .)
   install(TARGETS murvecolor murvedump RUNTIME DESTINATION .)
   install(FILES LICENSE examples/murve_color.cfg ${PROJECT_BINARY_DIR}/README-windows.txt
+                ${PROJECT_BINARY_DIR}/README-windows-ja.txt
           DESTINATION .)
 else()
   set(murvecolor_program_dir ${CMAKE_INSTALL_BINDIR})

@@ -3,7 +3,7 @@
 #    /usr as its prefix;
 #  - Windows (the windows preset): `cpack -G ZIP` in build-windows makes
 #    murvecolor-VERSION-win64.zip, whose one folder holds the programs, the licence, the example
-#    settings file and a README for Windows.
+#    settings file and a README for Windows in English and one in Japanese.
 # VERSION is the project's.
 
 set(CPACK_PACKAGE_NAME murvecolor)

@@ -4,6 +4,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "common/report.h"
 #endif
 
 namespace murve {
@@ -104,7 +106,9 @@ Catalogue chosen;
 }  // namespace
 
 void choose_embedded_catalogue() {
-  if (PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE) {
+  // Redirected in a code page without kana, Japanese would be all '?': English says more.
+  if (PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE &&
+      output_shows("日本語のメッセージを表示します")) {
     chosen = Catalogue({k_catalogue_ja, k_catalogue_ja_size});
   }
 }

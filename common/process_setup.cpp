@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/report.h"
 #include "device/signal_guard.h"
+#include "settings/text_format.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -47,9 +49,10 @@ void prepare_process(const char* program) {
   }
 #endif
   for (const GuardGap& gap : install_signal_guard()) {
-    std::fprintf(stderr,
-                 "%s: cannot handle %s: %s; a run it stops leaves the port as the run set it\n",
-                 program, gap.event.c_str(), gap.error.text.c_str());
+    report_problem(
+        program,
+        format_text("cannot handle %s: %s; a run it stops leaves the port as the run set it",
+                    gap.event.c_str(), gap.error.text.c_str()));
   }
 }
 

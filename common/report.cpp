@@ -1,5 +1,6 @@
 #include "common/report.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -75,6 +76,109 @@ std::size_t utf8_sequence(std::string_view text) {
   return length;
 }
 
+#ifdef _WIN32
+std::string formatted(const char* format, std::va_list arguments) {
+  std::va_list measuring;
+  va_copy(measuring, arguments);
+  const int length = std::vsnprintf(nullptr, 0, format, measuring);
+  va_end(measuring);
+  std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+  if (length > 0) {
+    std::vsnprintf(text.data(), text.size() + 1, format, arguments);
+  }
+  return text;
+}
+
+// The stream's console, or nullptr when it goes elsewhere.
+HANDLE console_of(std::FILE* stream) {
+  const int fd = _fileno(stream);
+  // A program started without the stream has no descriptor for it (-2).
+  const HANDLE handle =
+      fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  DWORD mode = 0;
+  return GetConsoleMode(handle, &mode) != 0 ? handle : nullptr;
+}
+
+std::wstring widened(std::string_view text) {
+  const int size = static_cast<int>(text.size());
+  const int length = size == 0 ? 0 : MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
+  if (length > 0) {
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
+  }
+  return wide;
+}
+
+struct Narrowed {
+  std::string text;
+  bool whole = true;  // no character replaced
+};
+
+// `wide` in `code_page`, with '?' for a character it lacks; no best fit, which would show
+// another character ("a" for "ä") as if it were the one meant.
+Narrowed narrowed(std::wstring_view wide, unsigned code_page) {
+  Narrowed result;
+  const int size = static_cast<int>(wide.size());
+  if (size == 0) {
+    return result;
+  }
+  BOOL replaced = FALSE;
+  const bool utf8 = code_page == CP_UTF8;
+  DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* replacement = utf8 ? nullptr : "?";
+  BOOL* replacing = utf8 ? nullptr : &replaced;
+  int length =
+      WideCharToMultiByte(code_page, flags, wide.data(), size, nullptr, 0, replacement, replacing);
+  if (length == 0 && !utf8) {
+    // GB18030, ISO-2022-JP and the like take neither flags nor a replacement character.
+    flags = 0;
+    replacement = nullptr;
+    replacing = nullptr;
+    length = WideCharToMultiByte(code_page, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  }
+  if (length == 0) {
+    code_page = CP_UTF8;  // a code page that is not installed
+    length = WideCharToMultiByte(code_page, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  }
+  result.text.resize(static_cast<std::size_t>(std::max(length, 0)));
+  if (length > 0) {
+    WideCharToMultiByte(code_page, flags, wide.data(), size, result.text.data(), length,
+                        replacement, replacing);
+  }
+  result.whole = replaced == FALSE;
+  return result;
+}
+
+// UTF-8 text to `stream` as it takes it (see report.h); false, with errno, when the write failed.
+bool write_text(std::FILE* stream, std::string_view text) {
+  if (std::all_of(text.begin(), text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+  }
+  const std::wstring wide = widened(text);
+  if (const HANDLE console = console_of(stream); console != nullptr) {
+    if (std::fflush(stream) != 0) {
+      return false;
+    }
+    DWORD written = 0;
+    if (WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) ==
+        0) {
+      errno = EIO;
+      return false;
+    }
+    return true;
+  }
+  const std::string converted = narrowed(wide, output_code_page()).text;
+  return std::fwrite(converted.data(), 1, converted.size(), stream) == converted.size();
+}
+#endif
+
+void keep_output_failure(bool written) {
+  if (!written && first_output_error == 0) {
+    first_output_error = errno != 0 ? errno : EIO;
+  }
+}
+
 }  // namespace
 
 std::string printable(std::string_view text) {
@@ -110,8 +214,7 @@ std::string quoted_word(std::string_view text) {
 bool is_terminal(std::FILE* stream) {
 #ifdef _WIN32
   // _isatty is true of NUL and of a printer too; only a console takes escape sequences.
-  DWORD mode = 0;
-  return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+  return console_of(stream) != nullptr;
 #else
   return isatty(fileno(stream)) == 1;
 #endif
@@ -144,11 +247,21 @@ std::string escape_for_terminal(std::string_view text) {
 void print_output(const char* format, ...) {
   std::va_list arguments;
   va_start(arguments, format);
-  const int printed = std::vfprintf(stdout, format, arguments);
+#ifdef _WIN32
+  const bool written = write_text(stdout, formatted(format, arguments));
+#else
+  const bool written = std::vfprintf(stdout, format, arguments) >= 0;
+#endif
   va_end(arguments);
-  if (printed < 0 && first_output_error == 0) {
-    first_output_error = errno != 0 ? errno : EIO;
-  }
+  keep_output_failure(written);
+}
+
+void print_output_bytes(const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  const bool written = std::vfprintf(stdout, format, arguments) >= 0;
+  va_end(arguments);
+  keep_output_failure(written);
 }
 
 int output_failure() {
@@ -162,7 +275,50 @@ int output_failure() {
 }
 
 void report_problem(const char* program, const std::string& text) {
+#ifdef _WIN32
+  write_text(stderr, std::string(program) + ": " + text + "\n");
+#else
   std::fprintf(stderr, "%s: %s\n", program, text.c_str());
+#endif
 }
+
+void print_error(const std::string& text) {
+#ifdef _WIN32
+  write_text(stderr, text);
+#else
+  std::fputs(text.c_str(), stderr);
+#endif
+}
+
+std::string encoded_for_output(std::string_view text) {
+#ifdef _WIN32
+  return narrowed(widened(text), output_code_page()).text;
+#else
+  return std::string(text);
+#endif
+}
+
+#ifdef _WIN32
+unsigned output_code_page() {
+  static const unsigned code_page = [] {
+    if (const UINT console = GetConsoleOutputCP(); console != 0) {
+      return console;
+    }
+    // Not GetOEMCP(): the manifest makes it UTF-8, as it does the process's own code page.
+    DWORD system = 0;
+    const int got =
+        GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTCODEPAGE | LOCALE_RETURN_NUMBER,
+                       reinterpret_cast<LPWSTR>(&system), sizeof system / sizeof(WCHAR));
+    // A locale of Unicode alone has no OEM code page (CP_OEMCP).
+    return got != 0 && system > CP_OEMCP ? static_cast<UINT>(system) : UINT{CP_UTF8};
+  }();
+  return code_page;
+}
+
+bool output_shows(std::string_view text) {
+  const bool whole = narrowed(widened(text), output_code_page()).whole;
+  return whole || (console_of(stdout) != nullptr && console_of(stderr) != nullptr);
+}
+#endif
 
 }  // namespace murve

@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
   murve::prepare_process(k_program);
   murve::choose_message_language();
   if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-    std::printf("%s", murve::message(k_usage).c_str());
+    murve::print_output("%s", murve::message(k_usage).c_str());
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
   DumpOptions options;
   if (const std::string why = parse_options(argc, argv, options); !why.empty()) {
     murve::report_problem(k_program, why);
-    std::fprintf(stderr, "%s", murve::message(k_usage).c_str());
+    murve::print_error(murve::message(k_usage));
     return k_exit_usage;
   }
   // Before the device is read: a name that can't take the backup is known at once.
@@ -168,6 +168,7 @@ int main(int argc, char** argv) {
        options.port_name, options.baud},
       std::time(nullptr));
   if (!output) {
+    // The backup is a file's bytes, the same as with -o, and not converted as messages are.
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
         std::fflush(stdout) != 0) {
       murve::report_problem(k_program, murve::message("cannot write to standard output"));

@@ -7,6 +7,7 @@
 // (hundreds of megabytes of DLLs that Wine only reads) as hard links.
 
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -14,7 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -264,6 +267,12 @@ class WinePrefix {
   std::vector<std::string> environment_;
   std::string error_;
 };
+
+// The file as UTF-8, read in `encoding` (iconv's name), or nothing when it is not text in it.
+std::optional<std::string> decoded(const std::string& path, const char* encoding) {
+  const ProcessResult iconv = run_process({"iconv", "-f", encoding, "-t", "UTF-8", path});
+  return iconv.exit_status == 0 ? std::optional(iconv.output) : std::nullopt;
+}
 
 // What a device is left holding after the default image's write commands and the signature.
 std::string default_eeprom() {
@@ -523,22 +532,83 @@ TEST_F(WindowsEndToEnd, SettingsFileErrorEndsTheRunBeforeThePort) {
   EXPECT_EQ(device.eeprom(), std::string(512, '\xff'));
 }
 
-// Wine's GetConsoleOutputCP() gives the locale's OEM code page (437, or 932 for Japanese) when
-// the program has a console, and 0 when it has none, as here with its output on a pipe; never
-// 65001, so the usage text comes in Shift_JIS, whatever the locale.
-class WindowsUsageText : public WindowsEndToEnd,
-                         public ::testing::WithParamInterface<const char*> {};
+// The test reads both streams from pipes, and Wine gives a program without a console a
+// GetConsoleOutputCP() of 0; the programs then write text in the OEM code page a console would
+// have (437, or 932 for Japanese), with '?' for what it lacks, and the usage text in Shift_JIS.
+struct StreamTextCase {
+  const char* name;
+  const char* locale;    // the locale's variables, which Wine's follow
+  const char* command;   // the program beside murvecolor.exe and its arguments
+  const char* encoding;  // iconv's name for the code page of both streams
+  std::string output;    // standard output read in it, before the usage text if any
+  bool usage_text;
+  std::string error;  // how standard error, read in it, begins
+  int exit_status;
+};
 
-TEST_P(WindowsUsageText, IsShiftJisWithoutAConsole) {
-  const WinePrefix prefix(tools_, dir_, {});
-  ASSERT_EQ(prefix.error(), "");
-
-  const ProcessResult run = prefix.run_murvecolor({}, {std::string("LC_ALL=") + GetParam()});
-  EXPECT_EQ(run.exit_status, 0);
-  EXPECT_EQ(run.output, std::string(k_banner) + std::string(murve::usage_text_shift_jis()));
+void PrintTo(const StreamTextCase& text_case, std::ostream* out) {
+  *out << text_case.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Wine, WindowsUsageText, ::testing::Values("C.UTF-8", "ja_JP.UTF-8"));
+std::vector<std::string> words(const std::string& text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), {}};
+}
+
+class WindowsStreamText : public WindowsEndToEnd,
+                          public ::testing::WithParamInterface<StreamTextCase> {};
+
+TEST_P(WindowsStreamText, EachStreamIsInOneCodePage) {
+  const StreamTextCase& text_case = GetParam();
+  const locale_t japanese = newlocale(LC_ALL_MASK, "ja_JP.UTF-8", nullptr);
+  if (japanese == nullptr) {
+    GTEST_SKIP() << "no ja_JP.UTF-8 locale here (test.sh makes it with localedef)";
+  }
+  freelocale(japanese);
+  const WinePrefix prefix(tools_, dir_, {});
+  ASSERT_EQ(prefix.error(), "");
+  const std::vector<std::string> command = words(text_case.command);
+  const ProcessResult run = prefix.run(
+      (fs::path(k_windows_exe).parent_path() / command[0]).string(),
+      {command.begin() + 1, command.end()},
+      words(std::string("LC_ALL= LC_CTYPE= LC_MESSAGES= LANGUAGE= ") + text_case.locale));
+  EXPECT_EQ(run.exit_status, text_case.exit_status);
+  const std::string usage(text_case.usage_text ? murve::usage_text_shift_jis() : "");
+  ASSERT_GE(run.output.size(), usage.size());
+  EXPECT_EQ(run.output.substr(run.output.size() - usage.size()), usage);
+  write_file(dir_.file("stdout"), run.output.substr(0, run.output.size() - usage.size()));
+  write_file(dir_.file("stderr"), run.error_output);
+  EXPECT_EQ(decoded(dir_.file("stdout"), text_case.encoding), text_case.output) << run.output;
+  const std::optional<std::string> error = decoded(dir_.file("stderr"), text_case.encoding);
+  ASSERT_TRUE(error.has_value()) << "not " << text_case.encoding << ": " << run.error_output;
+  EXPECT_EQ(error->rfind(text_case.error, 0), 0u) << *error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wine, WindowsStreamText,
+    ::testing::Values(
+        StreamTextCase{"EnglishUsage", "LANG=C.UTF-8", "murvecolor.exe", "CP437", k_banner, true,
+                       "murvecolor: -com needs a port number", 0},
+        StreamTextCase{"JapaneseUsage", "LANG=ja_JP.UTF-8", "murvecolor.exe", "CP932", k_banner,
+                       true, "murvecolor: -comには1から16までのポート番号", 0},
+        StreamTextCase{"JapaneseUnknownOption", "LANG=ja_JP.UTF-8", "murvecolor.exe -com 5 -色",
+                       "CP932", std::string(k_banner) + "invalid option [-色]\n", true,
+                       "murvecolor: -色というオプションはありません。", 0},
+        StreamTextCase{"JapaneseNameOfAMissingFile", "LANG=ja_JP.UTF-8",
+                       "murvecolor.exe -com 5 -config 存在しない.cfg", "CP932",
+                       std::string(k_banner) + "open error.[存在しない.cfg]\n", false,
+                       "murvecolor: 存在しない.cfg: 設定ファイルを開けません: ", 0},
+        StreamTextCase{"JapaneseMurvedumpFailure", "LANG=ja_JP.UTF-8",
+                       "murvedump.exe -com 5 -o 無い/バックアップ.cfg", "CP932", "", false,
+                       "murvedump: 無い/に一時ファイルを作れません: ", 1},
+        // Japanese on an English system: in code page 437, English says more than '?'s would.
+        StreamTextCase{"JapaneseDisplayOnAnEnglishSystem", "LANG=C.UTF-8 LC_MESSAGES=ja_JP.UTF-8",
+                       "murvecolor.exe -com 5 -config 存在しない.cfg", "CP437",
+                       std::string(k_banner) + "open error.[?????.cfg]\n", false,
+                       "murvecolor: ?????.cfg: cannot open the settings file: ", 0}),
+    [](const ::testing::TestParamInfo<StreamTextCase>& info) {
+      return std::string(info.param.name);
+    });
 
 class WindowsZip : public WindowsEndToEnd {
  protected:
@@ -562,9 +632,12 @@ TEST_F(WindowsZip, ProgramsFromItProgramAndBackUpTheDevice) {
     }
   }
   std::sort(files.begin(), files.end());
-  const std::vector<std::string> expected = {folder + "/LICENSE", folder + "/README-windows.txt",
+  const std::vector<std::string> expected = {folder + "/LICENSE",
+                                             folder + "/README-windows-ja.txt",
+                                             folder + "/README-windows.txt",
                                              folder + "/murve_color.cfg",
-                                             folder + "/murvecolor.exe", folder + "/murvedump.exe"};
+                                             folder + "/murvecolor.exe",
+                                             folder + "/murvedump.exe"};
   EXPECT_EQ(files, expected);
 
   ASSERT_EQ(run_process({"unzip", "-q", k_windows_zip, "-d", dir_.file("unzipped")}).exit_status,
@@ -572,14 +645,26 @@ TEST_F(WindowsZip, ProgramsFromItProgramAndBackUpTheDevice) {
   const fs::path unzipped = dir_.file("unzipped/" + folder);
   EXPECT_EQ(read_file(unzipped / "LICENSE"), read_file(MURVECOLOR_SOURCE_DIR "/LICENSE"));
   const std::string readme = read_file(unzipped / "README-windows.txt");
-  ASSERT_FALSE(readme.empty());
-  EXPECT_EQ(readme.substr(readme.size() - 2), "\r\n");
-  for (std::size_t at = 0; (at = readme.find('\n', at)) != std::string::npos; ++at) {
-    ASSERT_TRUE(at > 0 && readme[at - 1] == '\r') << "a bare line feed at byte " << at;
+  const std::string readme_ja = read_file(unzipped / "README-windows-ja.txt");
+  for (const std::string& text : {readme, readme_ja}) {
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; ++at) {
+      ASSERT_TRUE(at > 0 && text[at - 1] == '\r') << "a bare line feed at byte " << at;
+    }
   }
   EXPECT_TRUE(std::all_of(readme.begin(), readme.end(), [](char c) {
     return c == '\r' || c == '\n' || (c >= ' ' && c <= '~');
   })) << "not plain ASCII";
+  // UTF-8 with a byte-order mark, which Notepad needs, and every command the English one shows.
+  EXPECT_EQ(readme_ja.rfind("\xef\xbb\xbf", 0), 0u);
+  EXPECT_TRUE(decoded(unzipped / "README-windows-ja.txt", "UTF-8").has_value());
+  std::istringstream english(readme);
+  for (std::string line; std::getline(english, line);) {
+    if (line.rfind("  murvecolor -", 0) == 0 || line.rfind("  murvedump -", 0) == 0) {
+      EXPECT_NE(readme_ja.find(line + "\n"), std::string::npos) << line;
+    }
+  }
 
   SimulatedDevice device(dir_);
   ASSERT_TRUE(device.started());
@@ -600,13 +685,15 @@ TEST_F(WindowsZip, ProgramsFromItProgramAndBackUpTheDevice) {
     return text.substr(std::min(text.find('\n'), text.size()));
   };
   // Names outside the ANSI code page and with spaces, as given: the programs' code page is UTF-8.
-  // Wine reads the arguments in the locale's encoding.
+  // Wine reads the arguments in the locale's encoding; the output is in code page 437.
   const std::vector<std::string> utf8 = {"LC_ALL=C.UTF-8"};
   const std::string murvecolor = (unzipped / "murvecolor.exe").string();
-  for (const std::string name : {"バックアップ.cfg", "my colours.cfg"}) {
+  for (const auto& [name, shown] :
+       {std::pair<std::string, std::string>{"バックアップ.cfg", "??????.cfg"},
+        {"my colours.cfg", "my colours.cfg"}}) {
     SCOPED_TRACE(name);
     const ProcessResult missing = prefix.run(murvecolor, {"-com", "5", "-config", name}, utf8);
-    EXPECT_EQ(missing.output, std::string(k_banner) + "open error.[" + name + "]\n");
+    EXPECT_EQ(missing.output, std::string(k_banner) + "open error.[" + shown + "]\n");
     const ProcessResult backup =
         prefix.run((unzipped / "murvedump.exe").string(), {"-com", "5", "-o", name}, utf8);
     EXPECT_FALSE(backup.timed_out);
