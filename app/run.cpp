@@ -133,8 +133,9 @@ class Run {
         print_output("write error.\n");
       }
       if (result.status == BlockStatus::send_failed && dialogue.hung_up()) {
-        say_hang_up(message("block {block} not read: {port} hung up (unplugged?)",
-                            {{"block", format_text("0x%03x", address)}, {"port", port_.shown}}));
+        say_hang_up(
+            message("block {block} not read: {port} hung up (unplugged?)",
+                    {{"block", format_text("0x%03x", address)}, {"port", printable(port_.shown)}}));
       } else if (const std::string why = explain_block(result, address, port_); !why.empty()) {
         report_problem(k_program, why);
         hang_up_said_ = hang_up_said_ || result.hung_up;
@@ -166,9 +167,9 @@ class Run {
               "{port} hung up during the writes (unplugged?): the device on {port} now holds part "
               "of the new settings; run the same command again, or write a backup back with "
               "{program} {option} -config BACKUP-FILE",
-              {{"port", port_.shown},
+              {{"port", printable(port_.shown)},
                {"program", k_program},
-               {"option", port_option_text(options_.port_number, options_.port_name)}}));
+               {"option", printable(port_option_text(options_.port_number, options_.port_name))}}));
         } else {
           report_problem(k_program, explain_write_failure(report, port_));
         }

@@ -1,6 +1,7 @@
 #include "common/device_messages.h"
 
 #include "common/message.h"
+#include "common/report.h"
 #include "settings/memory_map.h"
 #include "settings/text_format.h"
 
@@ -33,7 +34,7 @@ std::string send_reason(const SendOutcome& send, const PortLabel& port) {
   return message(
       "the port took no byte for 1 s: hardware flow control is on and the device is not ready "
       "(CTS low); without RTS/CTS wired, turn it off with stty -F {path} -crtscts",
-      {{"path", port.address.path}});
+      {{"path", printable(port.address.path)}});
 #endif
 }
 static_assert(k_send_stall_timeout_ms == 1000, "the messages say 1 s");
@@ -44,7 +45,7 @@ std::string no_answer_text(const PortLabel& port) {
       "no answer from the device on {port} within 1 s: check that it is on and connected to "
       "this port, the cable, and its baud rate (-baud N, or the port's properties in Device "
       "Manager)",
-      {{"port", port.shown}});
+      {{"port", printable(port.shown)}});
 #else
   const PortAddress& address = port.address;
   if (address.origin == PortOrigin::default_for_number) {
@@ -54,8 +55,8 @@ std::string no_answer_text(const PortLabel& port) {
         "that no other program reads the port (fuser -v {path}); {path} is only the default path "
         "of COM{number}: name the device with -port PATH or {variable}=PATH (murvecolor -list "
         "shows the serial ports)",
-        {{"port", port.shown},
-         {"path", address.path},
+        {{"port", printable(port.shown)},
+         {"path", printable(address.path)},
          {"number", std::to_string(address.com_number)},
          {"variable", address.variable}});
   }
@@ -63,7 +64,7 @@ std::string no_answer_text(const PortLabel& port) {
       "no answer from the device on {port} within 1 s: check that it is on and connected to this "
       "port, the cable, and its baud rate (-baud N; stty -F {path} shows the line's), and that no "
       "other program reads the port (fuser -v {path})",
-      {{"port", port.shown}, {"path", address.path}});
+      {{"port", printable(port.shown)}, {"path", printable(address.path)}});
 #endif
 }
 
@@ -73,7 +74,7 @@ std::string no_such_device_text(const PortOpening& opening, const PortLabel& por
       "cannot open {port}: {reason} (this computer has no such COM port: murvecolor -list shows "
       "the ones it has, "
       "and Device Manager lists them under \"Ports (COM & LPT)\")",
-      {{"port", port.shown}, {"reason", opening.error.text}});
+      {{"port", printable(port.shown)}, {"reason", opening.error.text}});
 #else
   const PortAddress& address = port.address;
   switch (address.origin) {
@@ -83,22 +84,24 @@ std::string no_such_device_text(const PortOpening& opening, const PortLabel& por
           "name the device "
           "with -port PATH or {variable}=PATH, such as /dev/ttyUSB0; murvecolor -list shows the "
           "serial ports)",
-          {{"port", port.shown},
+          {{"port", printable(port.shown)},
            {"reason", opening.error.text},
            {"variable", address.variable},
-           {"path", address.path}});
+           {"path", printable(address.path)}});
     case PortOrigin::variable:
       return message(
           "cannot open {port}: {reason} (the path in {variable}; murvecolor -list shows the serial "
           "ports plugged "
           "in)",
-          {{"port", port.shown}, {"reason", opening.error.text}, {"variable", address.variable}});
+          {{"port", printable(port.shown)},
+           {"reason", opening.error.text},
+           {"variable", address.variable}});
     case PortOrigin::named:
       break;
   }
   return message(
       "cannot open {port}: {reason} (murvecolor -list shows the serial ports plugged in)",
-      {{"port", port.shown}, {"reason", opening.error.text}});
+      {{"port", printable(port.shown)}, {"reason", opening.error.text}});
 #endif
 }
 
@@ -116,21 +119,21 @@ std::string explain_open_failure(const PortOpening& opening, const PortLabel& po
             "of COM{number}: "
             "name the device with -port PATH or {variable}=PATH; murvecolor -list shows the "
             "serial ports)",
-            {{"port", port.shown},
+            {{"port", printable(port.shown)},
              {"reason", opening.error.text},
-             {"path", address.path},
+             {"path", printable(address.path)},
              {"number", std::to_string(address.com_number)},
              {"variable", address.variable}});
       }
       return message("cannot open {port}: {reason} (no serial hardware answers behind it)",
-                     {{"port", port.shown}, {"reason", opening.error.text}});
+                     {{"port", printable(port.shown)}, {"reason", opening.error.text}});
     case OpenFailure::permission_denied:
       if (!opening.access.group.empty()) {
         return message(
             "cannot open {port}: {reason} (the port belongs to the group {group}: join it with "
             "sudo usermod -aG "
             "{group} $USER, then log in again)",
-            {{"port", port.shown},
+            {{"port", printable(port.shown)},
              {"reason", opening.error.text},
              {"group", opening.access.group}});
       }
@@ -139,61 +142,64 @@ std::string explain_open_failure(const PortOpening& opening, const PortLabel& po
             "cannot open {port}: {reason} (only its owner {owner} may open it: run as that user, "
             "or have the "
             "port given to a group such as dialout)",
-            {{"port", port.shown},
+            {{"port", printable(port.shown)},
              {"reason", opening.error.text},
              {"owner", opening.access.owner}});
       }
       return message("cannot open {port}: {reason}",
-                     {{"port", port.shown}, {"reason", opening.error.text}});
+                     {{"port", printable(port.shown)}, {"reason", opening.error.text}});
     case OpenFailure::in_use:
 #ifdef _WIN32
       return message(
           "cannot open {port}: {reason} (in use by another program: close it, a terminal program "
           "say, and run "
           "again)",
-          {{"port", port.shown}, {"reason", opening.error.text}});
+          {{"port", printable(port.shown)}, {"reason", opening.error.text}});
 #else
       return message(
           "cannot open {port}: {reason} (in use by another program: fuser -v {path} names it)",
-          {{"port", port.shown}, {"reason", opening.error.text}, {"path", address.path}});
+          {{"port", printable(port.shown)},
+           {"reason", opening.error.text},
+           {"path", printable(address.path)}});
 #endif
     case OpenFailure::not_a_serial_port:
       return message("cannot open {port}: {reason} (not a serial port)",
-                     {{"port", port.shown}, {"reason", opening.error.text}});
+                     {{"port", printable(port.shown)}, {"reason", opening.error.text}});
     case OpenFailure::baud_refused:
       return message(
           "cannot open {port}: {reason} (the port does not run at the rate -baud asks for)",
-          {{"port", port.shown}, {"reason", opening.error.text}});
+          {{"port", printable(port.shown)}, {"reason", opening.error.text}});
     case OpenFailure::other:
     case OpenFailure::none:
       break;
   }
   return message("cannot open {port}: {reason}",
-                 {{"port", port.shown}, {"reason", opening.error.text}});
+                 {{"port", printable(port.shown)}, {"reason", opening.error.text}});
 }
 
 std::string explain_identification(const Identification& identification, const PortLabel& port) {
   switch (identification.result) {
     case IdentifyResult::send_failed:
-      return message("write error on {port}: {reason}",
-                     {{"port", port.shown}, {"reason", send_reason(identification.send, port)}});
+      return message(
+          "write error on {port}: {reason}",
+          {{"port", printable(port.shown)}, {"reason", send_reason(identification.send, port)}});
     case IdentifyResult::no_reply:
       return no_answer_text(port);
     case IdentifyResult::hung_up:
       return message("{port} hung up before the device answered (unplugged?)",
-                     {{"port", port.shown}});
+                     {{"port", printable(port.shown)}});
     case IdentifyResult::not_murve:
 #ifdef _WIN32
       return message(
           "the device on {port} answered, but its answer to h does not name MURVE: it is not a "
           "MURVE Pro, or its baud rate (-baud N, or the port's properties in Device Manager) is "
           "wrong",
-          {{"port", port.shown}});
+          {{"port", printable(port.shown)}});
 #else
       return message(
           "the device on {port} answered, but its answer to h does not name MURVE: it is not a "
           "MURVE Pro, or its baud rate (-baud N; stty -F {path} shows the line's) is wrong",
-          {{"port", port.shown}, {"path", port.address.path}});
+          {{"port", printable(port.shown)}, {"path", printable(port.address.path)}});
 #endif
     case IdentifyResult::late_reply:
 #ifdef _WIN32
@@ -201,13 +207,13 @@ std::string explain_identification(const Identification& identification, const P
           "the device on {port} answers later than murvecolor waits (1 s): check that it is not "
           "busy with other work (restart it if it stays slow), and that the line's flow control "
           "(the port's properties in Device Manager) does not hold its answers back",
-          {{"port", port.shown}});
+          {{"port", printable(port.shown)}});
 #else
       return message(
           "the device on {port} answers later than murvecolor waits (1 s): check that it is not "
           "busy with other work (restart it if it stays slow), and that the line's flow control "
           "(stty -F {path} shows it) does not hold its answers back",
-          {{"port", port.shown}, {"path", port.address.path}});
+          {{"port", printable(port.shown)}, {"path", printable(port.address.path)}});
 #endif
     case IdentifyResult::identified:
       break;
@@ -219,12 +225,12 @@ std::string explain_write_failure(const WriteReport& report, const PortLabel& po
   const std::string reason = send_reason(report.send, port);
   if (report.write.address == k_signature_address) {
     return message("write error on {port}: {reason} (the signature command); nothing was read back",
-                   {{"port", port.shown}, {"reason", reason}});
+                   {{"port", printable(port.shown)}, {"reason", reason}});
   }
   return message(
       "write error on {port}: {reason} (the command for {range}; the rest of its group is "
       "skipped)",
-      {{"port", port.shown}, {"reason", reason}, {"range", range_of(report.write)}});
+      {{"port", printable(port.shown)}, {"reason", reason}, {"range", range_of(report.write)}});
 }
 
 std::string explain_block(const BlockOutcome& block, unsigned address, const PortLabel& port) {
@@ -237,13 +243,13 @@ std::string explain_block(const BlockOutcome& block, unsigned address, const Por
       return message(
           "write error on {port}: {reason} (the read command for block {block}); it and the "
           "blocks after it were not read",
-          {{"port", port.shown},
+          {{"port", printable(port.shown)},
            {"reason", send_reason(block.send, port)},
            {"block", block_address}});
     case BlockStatus::no_reply:
       if (block.hung_up) {
         return message("block {block} not read: {port} hung up (unplugged?)",
-                       {{"block", block_address}, {"port", port.shown}});
+                       {{"block", block_address}, {"port", printable(port.shown)}});
       }
       if (block.late_reply) {
         return message(
@@ -312,7 +318,9 @@ std::string interrupted_writes_notice(const char* program, const PortLabel& port
              "stopped during the writes: the device on {port} now holds part of the new "
              "settings; run the same command again, or write a backup back with {program} "
              "{option} -config BACKUP-FILE",
-             {{"port", port.shown}, {"program", program}, {"option", rerun}}) +
+             {{"port", printable(port.shown)},
+              {"program", program},
+              {"option", printable(rerun)}}) +
          "\n";
 }
 
