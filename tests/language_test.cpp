@@ -80,9 +80,8 @@ TEST(Language, ExplanationsInJapaneseUnderAJapaneseLocale) {
       {"a silent port",
        {"-com", "5", "-config", "色.cfg"},
        "\nMURVE(6183) not found.\n\n",
-       "murvecolor: 色.cfg:1: 警告: {any}\nmurvecolor: "
-       "{any}のデバイスから1秒以内に応答がありません。"
-       "{any}デバイスには何も書き込んでいません。\n"},
+       "murvecolor: 色.cfg:1: 警告: {any}\nmurvecolor: デバイスには何も書き込んでいません: "
+       "{any}のデバイスから1秒以内に応答がありません。{any}\n"},
       {"--help", {"--help"}, "使い方: murvecolor -com N | -port PORT {any}", ""},
       {"a command-line error",
        {"-com", "0"},

@@ -600,7 +600,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "murvecolor: 存在しない.cfg: 設定ファイルを開けません: ", 0},
         StreamTextCase{"JapaneseMurvedumpFailure", "LANG=ja_JP.UTF-8",
                        "murvedump.exe -com 5 -o 無い/バックアップ.cfg", "CP932", "", false,
-                       "murvedump: 無い/に一時ファイルを作れません: ", 1},
+                       "murvedump: 何も書き出していません: 無い/に一時ファイルを作れません: ", 1},
         // Japanese on an English system: in code page 437, English says more than '?'s would.
         StreamTextCase{"JapaneseDisplayOnAnEnglishSystem", "LANG=C.UTF-8 LC_MESSAGES=ja_JP.UTF-8",
                        "murvecolor.exe -com 5 -config 存在しない.cfg", "CP437",
