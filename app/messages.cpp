@@ -1,20 +1,18 @@
 #include "app/messages.h"
 
-#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "common/message.h"
 #include "common/port_options.h"
+#include "common/process_setup.h"
 #include "common/report.h"
 #include "device/device_programming.h"
 #include "device/serial_link.h"
 
 #ifndef _WIN32
-#include <limits.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 namespace murve {
@@ -30,15 +28,12 @@ std::string settings_error_text(int error_number) {
 #ifndef _WIN32
 std::string installed_example() {
   // Installed, the example is in share/doc beside bin, under whatever prefix.
-  std::array<char, PATH_MAX> program{};
-  const ssize_t length = readlink("/proc/self/exe", program.data(), program.size() - 1);
-  if (length <= 0) {
+  const std::string folder = program_folder();
+  if (folder.empty()) {
     return "";
   }
-  std::string installed(program.data(), static_cast<std::size_t>(length));
-  installed = installed.substr(0, installed.find_last_of('/'));
-  installed = installed.substr(0, installed.find_last_of('/')) +
-              "/share/doc/murvecolor/examples/murve_color.cfg";
+  const std::string installed =
+      folder.substr(0, folder.find_last_of('/')) + "/share/doc/murvecolor/examples/murve_color.cfg";
   struct stat status {};
   return stat(installed.c_str(), &status) == 0 ? installed : "";
 }

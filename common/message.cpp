@@ -2,16 +2,15 @@
 
 #include <clocale>
 
+#include "common/process_setup.h"
+
 #ifdef _WIN32
 #include "common/catalogue.h"
 #else
 #include <langinfo.h>
 #include <libintl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <array>
-#include <climits>
 #include <cstring>
 #endif
 
@@ -22,13 +21,10 @@ namespace {
 // The compiled catalogues beside the program: installed, share/locale next to bin; in the build
 // folder, locale/ beside the program. Empty: the system's default.
 std::string catalogue_folder() {
-  std::array<char, PATH_MAX> program{};
-  const ssize_t length = readlink("/proc/self/exe", program.data(), program.size() - 1);
-  if (length <= 0) {
+  const std::string folder = program_folder();
+  if (folder.empty()) {
     return "";
   }
-  std::string folder(program.data(), static_cast<std::size_t>(length));
-  folder = folder.substr(0, folder.find_last_of('/'));
   for (const char* below : {"/../share/locale", "/locale"}) {
     struct stat status {};
     const std::string candidate = folder + below;

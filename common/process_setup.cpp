@@ -1,5 +1,7 @@
 #include "common/process_setup.h"
 
+#include <array>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -26,6 +28,20 @@ bool output_was_closed = false;
 
 bool standard_output_was_closed() {
   return output_was_closed;
+}
+
+std::string program_folder() {
+#ifdef _WIN32
+  return "";
+#else
+  std::array<char, PATH_MAX> program{};
+  const ssize_t length = readlink("/proc/self/exe", program.data(), program.size() - 1);
+  if (length <= 0) {
+    return "";
+  }
+  const std::string path(program.data(), static_cast<std::size_t>(length));
+  return path.substr(0, path.find_last_of('/'));
+#endif
 }
 
 void prepare_process(const char* program) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace murve {
 
 // What murvecolor and murvedump do first. POSIX: descriptors 0-2 that are closed get /dev/null,
@@ -11,5 +13,8 @@ void prepare_process(const char* program);
 
 // Whether standard output was closed when the program began: what it prints goes nowhere.
 bool standard_output_was_closed();
+
+// The folder the running program is in ("/usr/bin"), or "" when the system does not say.
+std::string program_folder();
 
 }  // namespace murve

@@ -77,17 +77,6 @@ std::size_t utf8_sequence(std::string_view text) {
 }
 
 #ifdef _WIN32
-std::string formatted(const char* format, std::va_list arguments) {
-  std::va_list measuring;
-  va_copy(measuring, arguments);
-  const int length = std::vsnprintf(nullptr, 0, format, measuring);
-  va_end(measuring);
-  std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
-  if (length > 0) {
-    std::vsnprintf(text.data(), text.size() + 1, format, arguments);
-  }
-  return text;
-}
 
 // The stream's console, or nullptr when it goes elsewhere.
 HANDLE console_of(std::FILE* stream) {
@@ -248,7 +237,7 @@ void print_output(const char* format, ...) {
   std::va_list arguments;
   va_start(arguments, format);
 #ifdef _WIN32
-  const bool written = write_text(stdout, formatted(format, arguments));
+  const bool written = write_text(stdout, format_text_list(format, arguments));
 #else
   const bool written = std::vfprintf(stdout, format, arguments) >= 0;
 #endif

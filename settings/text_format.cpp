@@ -5,9 +5,7 @@
 
 namespace murve {
 
-std::string format_text(const char* format, ...) {
-  std::va_list arguments;
-  va_start(arguments, format);
+std::string format_text_list(const char* format, std::va_list arguments) {
   std::va_list measuring;
   va_copy(measuring, arguments);
   const int length = std::vsnprintf(nullptr, 0, format, measuring);
@@ -16,6 +14,13 @@ std::string format_text(const char* format, ...) {
   if (length > 0) {
     std::vsnprintf(text.data(), text.size() + 1, format, arguments);
   }
+  return text;
+}
+
+std::string format_text(const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  std::string text = format_text_list(format, arguments);
   va_end(arguments);
   return text;
 }
