@@ -133,9 +133,8 @@ class Run {
         print_output("write error.\n");
       }
       if (result.status == BlockStatus::send_failed && dialogue.hung_up()) {
-        say_hang_up(
-            message("block {block} not read: {port} hung up (unplugged?)",
-                    {{"block", format_text("0x%03x", address)}, {"port", printable(port_.shown)}}));
+        say_hang_up(message("block {block} not read: {port} hung up (unplugged?)",
+                            {{"block", hex_address(address)}, {"port", printable(port_.shown)}}));
       } else if (const std::string why = explain_block(result, address, port_); !why.empty()) {
         report_problem(k_program, why);
         hang_up_said_ = hang_up_said_ || result.hung_up;

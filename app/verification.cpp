@@ -21,9 +21,6 @@ std::uint8_t written_byte(const ColorImage& image, unsigned address) {
                                          : image.at(address);
 }
 
-std::string hex3(unsigned value) {
-  return format_text("0x%03x", value);
-}
 std::string hex_byte(std::uint8_t value) {
   return format_text("%02x", value);
 }
@@ -63,7 +60,7 @@ Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
            address < first + k_read_block_size && address < k_verified_end_address; ++address) {
         const std::uint8_t expected = written_byte(written, address);
         if (read[address] != expected) {
-          const std::initializer_list<MessagePart> parts = {{"address", hex3(address)},
+          const std::initializer_list<MessagePart> parts = {{"address", hex_address(address)},
                                                             {"expected", hex_byte(expected)},
                                                             {"read", hex_byte(read[address])}};
           differences.push_back(
@@ -74,14 +71,15 @@ Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
     } else {
       unread.push_back(
           message("{first}-{last}: not read back",
-                  {{"first", hex3(first)},
-                   {"last", hex3(first + static_cast<unsigned>(k_read_block_size) - 1)}}));
+                  {{"first", hex_address(first)},
+                   {"last", hex_address(first + static_cast<unsigned>(k_read_block_size) - 1)}}));
     }
   }
   const unsigned compared = k_verified_end_address - k_verified_first_address;
-  const std::initializer_list<MessagePart> range = {{"count", std::to_string(compared)},
-                                                    {"first", hex3(k_verified_first_address)},
-                                                    {"last", hex3(k_verified_end_address - 1)}};
+  const std::initializer_list<MessagePart> range = {
+      {"count", std::to_string(compared)},
+      {"first", hex_address(k_verified_first_address)},
+      {"last", hex_address(k_verified_end_address - 1)}};
   verdict.verified = differences.empty() && unread.empty() && not_written.empty();
   if (verdict.verified) {
     verdict.lines.push_back(
@@ -128,10 +126,10 @@ Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
   }
   verdict.lines.insert(verdict.lines.end(), unread.begin(), unread.end());
   for (const WriteCommand& write : not_written) {
-    verdict.lines.push_back(
-        message("{first}-{last}: not written, its command was not sent",
-                {{"first", hex3(write.address)},
-                 {"last", hex3(write.address + static_cast<unsigned>(write.byte_count) - 1)}}));
+    verdict.lines.push_back(message(
+        "{first}-{last}: not written, its command was not sent",
+        {{"first", hex_address(write.address)},
+         {"last", hex_address(write.address + static_cast<unsigned>(write.byte_count) - 1)}}));
   }
   return verdict;
 }

@@ -8,13 +8,9 @@
 namespace murve {
 namespace {
 
-std::string hex3(unsigned value) {
-  return format_text("0x%03x", value);
-}
-
 std::string range_of(const WriteCommand& write) {
-  return hex3(write.address) + "-" +
-         hex3(write.address + static_cast<unsigned>(write.byte_count) - 1);
+  return hex_address(write.address) + "-" +
+         hex_address(write.address + static_cast<unsigned>(write.byte_count) - 1);
 }
 
 // Why a command did not go out: the system's words, or what a stalled line means.
@@ -234,7 +230,7 @@ std::string explain_write_failure(const WriteReport& report, const PortLabel& po
 }
 
 std::string explain_block(const BlockOutcome& block, unsigned address, const PortLabel& port) {
-  const std::string block_address = hex3(address);
+  const std::string block_address = hex_address(address);
   const DecodedReply& decoded = block.decoded;
   const std::string pairs = std::to_string(decoded.pair_count);
   const std::string expected = std::to_string(k_read_block_size);

@@ -17,6 +17,10 @@ std::string format_text_list(const char* format, std::va_list arguments) {
   return text;
 }
 
+std::string hex_address(unsigned address) {
+  return format_text("0x%03x", address);
+}
+
 std::string format_text(const char* format, ...) {
   std::va_list arguments;
   va_start(arguments, format);

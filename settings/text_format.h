@@ -12,4 +12,7 @@ namespace murve {
 [[gnu::format(printf, 1, 0)]] std::string format_text_list(const char* format,
                                                            std::va_list arguments);
 
+// A device address as the messages write it: "0x0c4".
+std::string hex_address(unsigned address);
+
 }  // namespace murve

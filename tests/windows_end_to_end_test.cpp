@@ -601,6 +601,12 @@ INSTANTIATE_TEST_SUITE_P(
         StreamTextCase{"JapaneseMurvedumpFailure", "LANG=ja_JP.UTF-8",
                        "murvedump.exe -com 5 -o 無い/バックアップ.cfg", "CP932", "", false,
                        "murvedump: 何も書き出していません: 無い/に一時ファイルを作れません: ", 1},
+        // A name Windows gives a device is no backup file, refused before the port is opened.
+        StreamTextCase{"DeviceNameAsBackup", "LANG=C.UTF-8", "murvedump.exe -com 5 -o aux.cfg",
+                       "CP437", "", false,
+                       "murvedump: cannot write aux.cfg: it is not a regular file (a device or a "
+                       "FIFO?); nothing written\n",
+                       1},
         // Japanese on an English system: in code page 437, English says more than '?'s would.
         StreamTextCase{"JapaneseDisplayOnAnEnglishSystem", "LANG=C.UTF-8 LC_MESSAGES=ja_JP.UTF-8",
                        "murvecolor.exe -com 5 -config 存在しない.cfg", "CP437",
