@@ -171,7 +171,7 @@ void keep_output_failure(bool written) {
 }  // namespace
 
 std::string printable(std::string_view text) {
-  static const bool utf8 = messages_in_utf8();
+  const bool utf8 = messages_in_utf8();
   std::string shown;
   for (std::size_t at = 0; at < text.size();) {
     const auto byte = static_cast<unsigned char>(text[at]);
