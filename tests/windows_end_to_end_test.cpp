@@ -605,7 +605,7 @@ INSTANTIATE_TEST_SUITE_P(
         StreamTextCase{"DeviceNameAsBackup", "LANG=C.UTF-8", "murvedump.exe -com 5 -o aux.cfg",
                        "CP437", "", false,
                        "murvedump: cannot write aux.cfg: it is not a regular file (a device or a "
-                       "FIFO?); nothing written\n",
+                       "FIFO?); nothing written",
                        1},
         // Japanese on an English system: in code page 437, English says more than '?'s would.
         StreamTextCase{"JapaneseDisplayOnAnEnglishSystem", "LANG=C.UTF-8 LC_MESSAGES=ja_JP.UTF-8",
