@@ -20,7 +20,6 @@
 #include "device/serial_link.h"
 #include "settings/color_image.h"
 #include "settings/settings_file.h"
-#include "settings/text_format.h"
 
 namespace murve {
 namespace {
@@ -128,16 +127,15 @@ class Run {
     const ReadBackOutcome outcome = read_back(dialogue, readback);
     for (std::size_t block = 0; block < outcome.blocks.size(); ++block) {
       const BlockOutcome& result = outcome.blocks[block];
-      const unsigned address = read_block_address(block);
       if (result.status == BlockStatus::send_failed) {
         print_output("write error.\n");
       }
-      if (result.status == BlockStatus::send_failed && dialogue.hung_up()) {
-        say_hang_up(message("block {block} not read: {port} hung up (unplugged?)",
-                            {{"block", hex_address(address)}, {"port", printable(port_.shown)}}));
-      } else if (const std::string why = explain_block(result, address, port_); !why.empty()) {
+      // After a hang-up, the blocks that fail from it add nothing.
+      const std::string why = explain_block(result, read_block_address(block), port_);
+      if (result.hung_up) {
+        say_hang_up(why);
+      } else if (!why.empty()) {
         report_problem(k_program, why);
-        hang_up_said_ = hang_up_said_ || result.hung_up;
       }
     }
     print_verify_listing(readback);

@@ -234,6 +234,10 @@ std::string explain_block(const BlockOutcome& block, unsigned address, const Por
   const DecodedReply& decoded = block.decoded;
   const std::string pairs = std::to_string(decoded.pair_count);
   const std::string expected = std::to_string(k_read_block_size);
+  if (block.hung_up) {
+    return message("block {block} not read: {port} hung up (unplugged?)",
+                   {{"block", block_address}, {"port", printable(port.shown)}});
+  }
   switch (block.status) {
     case BlockStatus::send_failed:
       return message(
@@ -243,10 +247,6 @@ std::string explain_block(const BlockOutcome& block, unsigned address, const Por
            {"reason", send_reason(block.send, port)},
            {"block", block_address}});
     case BlockStatus::no_reply:
-      if (block.hung_up) {
-        return message("block {block} not read: {port} hung up (unplugged?)",
-                       {{"block", block_address}, {"port", printable(port.shown)}});
-      }
       if (block.late_reply) {
         return message(
             "block {block} not read: no answer within 1 s; an answer that came later was dropped",

@@ -264,11 +264,7 @@ int output_failure() {
 }
 
 void report_problem(const char* program, const std::string& text) {
-#ifdef _WIN32
-  write_text(stderr, std::string(program) + ": " + text + "\n");
-#else
-  std::fprintf(stderr, "%s: %s\n", program, text.c_str());
-#endif
+  print_error(std::string(program) + ": " + text + "\n");
 }
 
 void print_error(const std::string& text) {

@@ -28,8 +28,8 @@ bool lacks_device_line(const char* reply) {
   return name == nullptr || std::strpbrk(name, "\r\n") == nullptr;
 }
 
-// The wake's answer come too late and taken for h's: the prompt alone, or, when the wake had no
-// answer within its wait, any answer that ends in the prompt.
+// The wake's answer come too late and taken for h's: the prompt alone, or, when nothing came
+// for the wake even a second after it, any answer that ends in the prompt.
 bool is_late_wake_answer(std::string_view reply, bool wake_answered) {
   const std::string_view rest =
       reply.substr(std::min(reply.find_first_not_of("\r\n"), reply.size()));

@@ -62,6 +62,7 @@ BlockOutcome read_block(Dialogue& dialogue, std::size_t block) {
   outcome.send = dialogue.send_bytes(command.data(), static_cast<std::size_t>(length));
   if (outcome.send.failed()) {
     outcome.status = BlockStatus::send_failed;
+    outcome.hung_up = dialogue.hung_up();
     return outcome;
   }
   dialogue.sleep_ms(k_read_sleep_ms);

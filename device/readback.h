@@ -46,7 +46,7 @@ struct BlockOutcome {
   BlockStatus status = BlockStatus::not_asked;
   DecodedReply decoded;            // wrong_pairs: what the reply held
   bool marker_ends_in_cr = false;  // no_marker: it has "EEPROM DATA\r\n" instead
-  bool hung_up = false;            // no_reply: the device hung up
+  bool hung_up = false;            // no_reply, send_failed: the device hung up
   bool late_reply = false;         // no_reply: a reply came later, and was dropped
   bool device_stopped = false;     // no_reply: the second block in a row without any reply, so
                                    // the reading ended

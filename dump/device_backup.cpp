@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "common/port_options.h"
 #include "settings/settings_writer.h"
 #include "settings/text_format.h"
 
@@ -99,9 +100,9 @@ std::string format_backup_file(const DeviceBackup& backup, const BackupSource& s
                                std::time_t read_at) {
   std::array<char, 32> when{};
   std::strftime(when.data(), when.size(), "%Y-%m-%d %H:%M:%S UTC", std::gmtime(&read_at));
-  std::string restore = source.port_name.empty()
-                            ? "-com " + std::to_string(source.port_number)
-                            : "-port " + quoted_for_shell(source.port_name, k_native_shell);
+  std::string restore = port_option_text(
+      source.port_number,
+      source.port_name.empty() ? "" : quoted_for_shell(source.port_name, k_native_shell));
   if (source.baud != 0) {
     restore += " -baud " + std::to_string(source.baud);
   }
