@@ -181,10 +181,6 @@ std::string explain_command_line(const CommandLine& command_line) {
 std::string explain_settings_failure(const SettingsOutcome& outcome, const std::string& path) {
   switch (outcome.failure) {
     case SettingsFailure::cannot_open:
-      if (outcome.refusal == SettingsRefusal::device) {
-        return message("{file}: cannot open the settings file: it is a device, not a file",
-                       {{"file", printable(path)}});
-      }
       if (outcome.refusal == SettingsRefusal::too_large) {
         return message(
             "{file}: cannot open the settings file: it is larger than 1 MiB, which no settings "

@@ -2,12 +2,6 @@
 
 #include <sys/stat.h>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -166,14 +160,6 @@ void interpret_table_values(const ColorTable& table, std::span<const char* const
   }
 }
 
-bool is_terminal(int fd) {
-#ifdef _WIN32
-  return _isatty(fd) != 0;
-#else
-  return isatty(fd) == 1;
-#endif
-}
-
 void apply_settings_writes(const SettingsLine& line, ColorImage& image) {
   for (std::size_t i = 0; i < line.write_count; ++i) {
     const SettingsWrite& write = line.writes[i];
@@ -306,6 +292,9 @@ SettingsOutcome read_settings(std::FILE* file, ColorImage& image, std::size_t li
   std::size_t carriage_return_line = 0;  // a line read in parts is warned of once
   bool first_read = true;
   while (reader.read_line(line)) {
+    if (reader.too_large()) {
+      break;  // a line cut at the limit is not read: the file is refused
+    }
     if (first_read && std::string_view(line.data()).starts_with(k_byte_order_mark)) {
       outcome.byte_order_mark = true;
     }
@@ -357,19 +346,6 @@ SettingsOutcome load_settings_file(const std::string& settings_path, ColorImage&
       outcome.failure = SettingsFailure::cannot_open;
       outcome.error_number = EISDIR;
       outcome.refusal = SettingsRefusal::folder;
-      return outcome;
-    }
-    // /dev/zero and the like never end; a terminal ends when its user says so, and a pipe when
-    // its writer does, or at the limit.
-    if (S_ISCHR(status.st_mode) && !is_terminal(fileno(file.get()))) {
-      outcome.failure = SettingsFailure::cannot_open;
-      outcome.refusal = SettingsRefusal::device;
-      return outcome;
-    }
-    if (S_ISREG(status.st_mode) &&
-        static_cast<std::uint64_t>(status.st_size) > k_max_settings_size) {
-      outcome.failure = SettingsFailure::cannot_open;
-      outcome.refusal = SettingsRefusal::too_large;
       return outcome;
     }
   }

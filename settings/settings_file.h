@@ -75,12 +75,11 @@ enum class SettingsFailure {
 enum class SettingsRefusal {
   none,
   folder,     // error_number is EISDIR
-  device,     // a device other than a terminal: it may never end
-  too_large,  // more than k_max_settings_size bytes
+  too_large,  // its text goes on past k_max_settings_size bytes
 };
 
-// No settings file is this long (the example is 4 KiB): a longer one, or a pipe that goes on
-// past it, is refused rather than read for ever.
+// No settings file is this long (the example is 4 KiB): whatever the file is, a regular file, a
+// pipe or /dev/zero, its text is read up to this many bytes and refused if it goes on.
 inline constexpr std::size_t k_max_settings_size = std::size_t{1} << 20;
 
 // A word of an accepted line that is read otherwise than it looks.
@@ -163,11 +162,11 @@ struct SettingsOutcome {
 };
 
 // Reads every line of an open settings file into the image, up to the first rejected line, and
-// up to `limit` bytes.
+// up to `limit` bytes: a file whose text goes on past them is refused (the cut line is not read).
 SettingsOutcome read_settings(std::FILE* file, ColorImage& image, std::size_t limit = SIZE_MAX);
 
-// Opens, reads and closes the settings file; refuses a folder, a device other than a terminal
-// or a pipe, and more than k_max_settings_size bytes.
+// Opens, reads and closes the settings file; refuses a folder, and text beyond
+// k_max_settings_size bytes. A device or a pipe is read like a file: /dev/null is empty.
 SettingsOutcome load_settings_file(const std::string& settings_path, ColorImage& image);
 
 }  // namespace murve

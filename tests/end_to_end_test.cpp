@@ -228,18 +228,37 @@ std::vector<std::string> where_only_ptys_are_seen(const std::vector<std::string>
   return argv;
 }
 
+// A settings file that reads empty leaves the defaults, whatever it is.
 TEST(EndToEnd, CompleteRunWithTheDefaultImage) {
-  RunAgainst r({});
-  ASSERT_TRUE(r.device->started());
-  EXPECT_EQ(r.run.exit_status, 0);
-  const std::string eeprom = r.device->eeprom();
-  EXPECT_EQ(r.run.output, k_banner + identify_reply() + "\n" + default_writes() + k_signature +
+  for (const std::string settings : {"settings.cfg", "/dev/null", "fifo"}) {
+    SCOPED_TRACE(settings);
+    TempDir dir;
+    write_file(dir.file("settings.cfg"), "");
+    SimulatedDevice device(dir);
+    ASSERT_TRUE(device.started());
+    const std::string path = settings[0] == '/' ? settings : dir.file(settings);
+    std::thread writer;
+    if (settings == "fifo") {
+      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+      writer = std::thread([&] { write_file(path, ""); });
+    }
+    const ProcessResult run =
+        run_process(murvecolor_command({"-com", "5", "-config", path}), {device.com5_variable()},
+                    run_bound(std::chrono::seconds(20)));
+    if (writer.joinable()) {
+      close(open(path.c_str(), O_RDONLY | O_NONBLOCK));  // lets go a writer no run took from
+      writer.join();
+    }
+    EXPECT_EQ(run.exit_status, 0);
+    const std::string eeprom = device.eeprom();
+    EXPECT_EQ(run.output, k_banner + identify_reply() + "\n" + default_writes() + k_signature +
                               "\n" + expected_listing(eeprom, "0123456") + "\n");
-  // The device holds what the echoed commands say, and nothing else changed.
-  EXPECT_EQ(eeprom, eeprom_after_echoed_commands(r.run.output));
-  // What went over the line is exactly the commands, no byte added or changed.
-  EXPECT_EQ(r.device->received(), all_commands());
-  EXPECT_EQ(r.run.error_output, "");
+    // The device holds what the echoed commands say, and nothing else changed.
+    EXPECT_EQ(eeprom, eeprom_after_echoed_commands(run.output));
+    // What went over the line is exactly the commands, no byte added or changed.
+    EXPECT_EQ(device.received(), all_commands());
+    EXPECT_EQ(run.error_output, "");
+  }
 }
 
 TEST(EndToEnd, SettingsFileChangesWhatIsWritten) {

@@ -102,6 +102,13 @@ TEST(FoundationOutput, RunsThatEndBeforeThePort) {
        {{"colours/c.cfg", ""}},
        "open error.[colours/]\n",
        "colours/: cannot open the settings file: Is a directory"},
+      // Read up to the bound of a settings file, which it never reaches the end of.
+      {"/dev/zero as the settings file",
+       {"-com", "5", "-config", "/dev/zero"},
+       {},
+       "open error.[/dev/zero]\n",
+       "/dev/zero: cannot open the settings file: it is larger than 1 MiB, which no settings file "
+       "is"},
       {"bad settings line",
        {"-com", "5", "-config", "bad.cfg"},
        {{"bad.cfg", "x1 00\n"}},

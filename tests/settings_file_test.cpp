@@ -456,27 +456,37 @@ TEST(SettingsFile, LargeFilesAreReadWhole) {
   EXPECT_EQ(outcome.warnings.kept.size(), murve::k_max_settings_warnings);
 }
 
-// A file that can't be opened, and a folder, are reported with the system's reason; the image
-// stays as it was.
-TEST(SettingsFile, FilesThatCannotBeOpened) {
+// Whatever the file is, its text is read up to the bound and refused past it; a file that can't
+// be opened, and a folder, are refused with the system's reason. The image keeps its defaults.
+TEST(SettingsFile, ReadUpToTheBoundWhateverTheFileIs) {
   TempDir dir;
-  write_file(dir.file("huge.cfg"), std::string(murve::k_max_settings_size + 1, '#'));
+  const std::size_t bound = murve::k_max_settings_size;
+  write_file(dir.file("huge.cfg"), std::string(bound + 1, '#'));
+  write_file(dir.file("bound.cfg"), "c3 5a\n" + std::string(bound - 6, '#'));
+  write_file(dir.file("ended.cfg"), "c3 5a\n" + k_eof + std::string(bound, '#'));
+  write_file(dir.file("cut.cfg"), std::string(bound - 3, '#') + "\nx1 00\n");
+  using F = murve::SettingsFailure;
   using R = murve::SettingsRefusal;
-  const std::vector<std::tuple<std::string, int, R>> cases = {
-      {dir.file("missing.cfg"), ENOENT, R::none},
-      {dir.path(), EISDIR, R::folder},
-      {dir.path() + "/", EISDIR, R::folder},
-      // Neither ever ends, or not soon: they are refused before a byte is read.
-      {"/dev/zero", 0, R::device},
-      {dir.file("huge.cfg"), 0, R::too_large},
+  const std::vector<std::tuple<std::string, F, int, R, std::vector<Patch>>> cases = {
+      {dir.file("missing.cfg"), F::cannot_open, ENOENT, R::none, {}},
+      {dir.path(), F::cannot_open, EISDIR, R::folder, {}},
+      {dir.path() + "/", F::cannot_open, EISDIR, R::folder, {}},
+      {"/dev/null", F::none, 0, R::none, {}},
+      {"/dev/zero", F::cannot_open, 0, R::too_large, {}},
+      {dir.file("huge.cfg"), F::cannot_open, 0, R::too_large, {}},
+      {dir.file("bound.cfg"), F::none, 0, R::none, {{3, "5a"}}},
+      // Text mode ends the file at 0x1a, before the bound.
+      {dir.file("ended.cfg"), F::none, 0, R::none, {{3, "5a"}}},
+      // The line that the bound cuts is not read: it is no bad line of the file.
+      {dir.file("cut.cfg"), F::cannot_open, 0, R::too_large, {}},
   };
-  for (const auto& [path, error_number, refusal] : cases) {
+  for (const auto& [path, failure, error_number, refusal, patches] : cases) {
     murve::ColorImage image = default_image();
     const murve::SettingsOutcome outcome = murve::load_settings_file(path, image);
-    EXPECT_EQ(outcome.failure, murve::SettingsFailure::cannot_open) << path;
+    EXPECT_EQ(outcome.failure, failure) << path;
     EXPECT_EQ(outcome.error_number, error_number) << path;
     EXPECT_EQ(outcome.refusal, refusal) << path;
-    EXPECT_EQ(image_of(image), patched_default({})) << path;
+    EXPECT_EQ(image_of(image), patched_default(patches)) << path;
   }
 }
 
