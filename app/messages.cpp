@@ -217,14 +217,28 @@ std::string explain_settings_failure(const SettingsOutcome& outcome, const std::
   return "";
 }
 
-std::string explain_settings_read_error(const SettingsOutcome& outcome, const std::string& path) {
+std::string explain_settings_read_error(const SettingsOutcome& outcome, const RunOptions& options) {
   if (!outcome.ok() || outcome.error_number == 0) {
     return "";
   }
-  return message("{file}:{line}: read error: {reason}; the lines before it are used",
-                 {{"file", printable(path)},
-                  {"line", std::to_string(outcome.line_number + 1)},
-                  {"reason", settings_error_text(outcome.error_number)}});
+  const std::initializer_list<MessagePart> parts = {
+      {"file", printable(options.settings_path)},
+      {"line", std::to_string(outcome.line_number + 1)},
+      {"reason", settings_error_text(outcome.error_number)}};
+  // The device may hold every line that was read, but that is not the file.
+  if (options.mode == RunMode::check) {
+    return message(
+        "{file}:{line}: read error: {reason}; the file was not read whole, so -check fails: the "
+        "device is compared with the lines before it",
+        parts);
+  }
+  if (options.verify) {
+    return message(
+        "{file}:{line}: read error: {reason}; the file was not read whole, so -verify fails: the "
+        "lines before it are written",
+        parts);
+  }
+  return message("{file}:{line}: read error: {reason}; the lines before it are used", parts);
 }
 
 std::string explain_settings_warning(const SettingsWarning& warning, const std::string& path) {

@@ -14,8 +14,9 @@ std::string explain_command_line(const CommandLine& command_line);
 // `path` is the settings file as the user gave it.
 std::string explain_settings_failure(const SettingsOutcome& outcome, const std::string& path);
 
-// A read error that ended the settings file early, or "" when there was none.
-std::string explain_settings_read_error(const SettingsOutcome& outcome, const std::string& path);
+// A read error that ended the settings file early, or "" when there was none; with -verify or
+// -check, that the verdict fails for it.
+std::string explain_settings_read_error(const SettingsOutcome& outcome, const RunOptions& options);
 
 // "FILE:LINE: warning: ..." for a settings line that is read otherwise than it looks.
 std::string explain_settings_warning(const SettingsWarning& warning, const std::string& path);

@@ -41,8 +41,10 @@ enum class DeviceVerdict {
 // Standard output as it always was, with the reasons on standard error.
 class Run {
  public:
-  Run(const RunOptions& options, bool verdict_asked)
-      : options_(options), verdict_asked_(verdict_asked) {}
+  Run(const RunOptions& options, bool verdict_asked, bool settings_read_whole)
+      : options_(options),
+        verdict_asked_(verdict_asked),
+        settings_read_whole_(settings_read_whole) {}
 
   DeviceVerdict talk_to_device(const ColorImage& image) {
     const PortAddress address = port_address_of(options_.port_number, options_.port_name);
@@ -142,7 +144,8 @@ class Run {
     if (asked_verdict(true) == DeviceVerdict::none) {
       return DeviceVerdict::none;
     }
-    const Verdict verdict = verify_readback(image, readback, outcome, not_written_, wording);
+    const Verdict verdict =
+        verify_readback(image, readback, outcome, not_written_, wording, settings_read_whole_);
     for (const std::string& line : verdict.lines) {
       print_output("%s\n", line.c_str());
     }
@@ -187,6 +190,7 @@ class Run {
 
   const RunOptions& options_;
   const bool verdict_asked_;
+  const bool settings_read_whole_;  // a read error ended the file early: no verdict holds
   bool hang_up_said_ = false;
   PortLabel port_;
   std::vector<WriteCommand> not_written_;
@@ -239,8 +243,7 @@ int run_murvecolor(int argc, const char* const* argv) {
     case SettingsFailure::none:
       break;
   }
-  if (const std::string why = explain_settings_read_error(settings, options.settings_path);
-      !why.empty()) {
+  if (const std::string why = explain_settings_read_error(settings, options); !why.empty()) {
     report_problem(k_program, why);
   }
   for (const SettingsWarning& warning : settings.warnings.kept) {
@@ -250,7 +253,7 @@ int run_murvecolor(int argc, const char* const* argv) {
       !more.empty()) {
     report_problem(k_program, more);
   }
-  Run run(options, command_line.verdict_asked);
+  Run run(options, command_line.verdict_asked, settings.error_number == 0);
   return exit_status_of(run.talk_to_device(image));
 }
 

@@ -48,7 +48,7 @@ void print_verify_listing(const ReadbackImage& image) {
 
 Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
                         const ReadBackOutcome& outcome, std::span<const WriteCommand> not_written,
-                        VerdictWording wording) {
+                        VerdictWording wording, bool settings_read_whole) {
   Verdict verdict;
   const bool wrote = wording == VerdictWording::as_written;
   std::vector<std::string> differences;
@@ -80,7 +80,12 @@ Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
       {"count", std::to_string(compared)},
       {"first", hex_address(k_verified_first_address)},
       {"last", hex_address(k_verified_end_address - 1)}};
-  verdict.verified = differences.empty() && unread.empty() && not_written.empty();
+  const bool as_expected = differences.empty() && unread.empty() && not_written.empty();
+  verdict.verified = as_expected && settings_read_whole;
+  if (as_expected && !settings_read_whole) {
+    verdict.lines.push_back(message("no verdict: the settings file was not read whole"));
+    return verdict;
+  }
   if (verdict.verified) {
     verdict.lines.push_back(
         wrote ? message("verified: {count} bytes at {first}-{last} read back as written", range)
@@ -108,6 +113,9 @@ Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
                            ? message("1 write command not sent")
                            : message("{count} write commands not sent",
                                      {{"count", std::to_string(not_written.size())}}));
+  }
+  if (!settings_read_whole) {
+    failures.push_back(message("the settings file not read whole"));
   }
   std::string list;
   for (const std::string& failure : failures) {

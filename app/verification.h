@@ -31,9 +31,11 @@ struct Verdict {
 };
 
 // Compares the bytes the listing shows with what was written: the signature and the image, less
-// the blocks that were not read back. A write command that was not sent fails the verdict too.
+// the blocks that were not read back. A write command that was not sent fails the verdict too,
+// and so does a settings file that was not read whole, whose image is only its first lines.
 Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
                         const ReadBackOutcome& outcome, std::span<const WriteCommand> not_written,
-                        VerdictWording wording = VerdictWording::as_written);
+                        VerdictWording wording = VerdictWording::as_written,
+                        bool settings_read_whole = true);
 
 }  // namespace murve

@@ -950,7 +950,9 @@ TEST(EndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
     std::string flag;     // -verify, -check, or none
     std::string verdict;  // the lines between the listing and the closing empty line; {any}
     int exit_status;
-    std::string eeprom = "";  // what the device holds at the start; "" erased
+    std::string eeprom = "";    // what the device holds at the start; "" erased
+    std::string settings = "";  // the -config path; "" an empty file
+    std::string error = "";     // what standard error says; "" not checked
   };
   const std::string failed_blocks =
       "verify failed: 6 blocks not read back\n0x080-0x09f: not read back\n0x0c0-0x0df: not read "
@@ -990,6 +992,23 @@ TEST(EndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
        "-check",
        "verify failed: 183 of 210 bytes differ\n0x080: expected aa, read ff\n{any}",
        1},
+      // Its first read fails (EIO): the device holds what was read, which is not the file.
+      {"-verify, a file not read whole",
+       {},
+       "-verify",
+       "no verdict: the settings file was not read whole\n",
+       1,
+       "",
+       "/proc/self/mem",
+       "read error: Input/output error; the file was not read whole, so -verify fails"},
+      {"-check, a file not read whole",
+       {},
+       "-check",
+       "no verdict: the settings file was not read whole\n",
+       1,
+       programmed,
+       "/proc/self/mem",
+       "read error: Input/output error; the file was not read whole, so -check fails"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -1000,7 +1019,8 @@ TEST(EndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
     }
     SimulatedDevice device(dir, c.sim_options);
     ASSERT_TRUE(device.started());
-    std::vector<std::string> arguments = {"-com", "5", "-config", dir.file("settings.cfg")};
+    std::vector<std::string> arguments = {
+        "-com", "5", "-config", c.settings.empty() ? dir.file("settings.cfg") : c.settings};
     if (!c.flag.empty()) {
       arguments.insert(arguments.begin(), c.flag);
     }
@@ -1010,6 +1030,9 @@ TEST(EndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
     ASSERT_NE(run.output.find(listing_end), std::string::npos) << run.output;
     EXPECT_TRUE(output_matches(run.output.substr(after_listing), c.verdict + "\n"));
     EXPECT_EQ(run.exit_status, c.exit_status);
+    if (!c.error.empty()) {
+      EXPECT_TRUE(says(run.error_output, {c.error}));
+    }
     if (c.flag == "-check") {
       EXPECT_EQ(run.output.substr(0, run.output.find("Verify..\n")), k_banner + identified());
       EXPECT_EQ(device.received(), "\rh\r" + read_commands());
