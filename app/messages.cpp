@@ -69,7 +69,8 @@ std::string warning_text(const SettingsWarning& warning, const std::string& file
       {"word", quoted_word(warning.token)},
       {"stored", stored},
       {"leading", quoted_word(warning.token.substr(0, warning.read_length))},
-      {"limit", warning.token.find('-') == std::string::npos ? "7fffffff" : "-80000000"}};
+      {"limit", warning.token.find('-') == std::string::npos ? "7fffffff" : "-80000000"},
+      {"bytes", hex_byte_list(warning.character)}};
   switch (warning.kind) {
     case SettingsWarningKind::not_a_number:
       return message("{file}:{line}: warning: \"{word}\" is not a hex number; {stored} is stored",
@@ -120,6 +121,16 @@ std::string warning_text(const SettingsWarning& warning, const std::string& file
       return message(
           "{file}:{line}: warning: \"{word}\" is read as c0: a c without a number names colour "
           "code 0",
+          parts);
+    case SettingsWarningKind::full_width_space:
+      return message(
+          "{file}:{line}: warning: \"{word}\" is read as one word: the full-width space in it "
+          "(U+3000, {bytes} in the file) does not separate words; type an ordinary space",
+          parts);
+    case SettingsWarningKind::no_break_space:
+      return message(
+          "{file}:{line}: warning: \"{word}\" is read as one word: the no-break space in it "
+          "(U+00A0, {bytes} in the file) does not separate words; type an ordinary space",
           parts);
     case SettingsWarningKind::carriage_return_in_comment:
       return message(

@@ -74,12 +74,67 @@ bool names_a_number(const char* text) {
   return *text >= '0' && *text <= '9';
 }
 
+// The length of the UTF-8 character that `text` begins with, or 0 when its bytes are none.
+std::size_t utf8_length(std::string_view text) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  const std::size_t length = lead >= 0xc2 && lead <= 0xdf   ? 2
+                             : lead >= 0xe0 && lead <= 0xef ? 3
+                             : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                            : 0;
+  if (length == 0 || text.size() < length) {
+    return 0;
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xc0) != 0x80) {
+      return 0;
+    }
+  }
+  return length;
+}
+
+// Whether `text` begins with a Shift_JIS character of two bytes.
+bool begins_shift_jis_pair(std::string_view text) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  const auto trail = text.size() > 1 ? static_cast<unsigned char>(text[1]) : 0;
+  return ((lead >= 0x81 && lead <= 0x9f) || (lead >= 0xe0 && lead <= 0xfc)) &&
+         ((trail >= 0x40 && trail <= 0x7e) || (trail >= 0x80 && trail <= 0xfc));
+}
+
+// Warns of a full-width or a no-break space in a word the line reads: an editor or an IME types
+// one for a blank, and it looks like one, but only "=, \t\n" separate words. The bytes are read
+// as UTF-8 where they are UTF-8, else as Shift_JIS, else as Latin-1.
+void warn_of_wide_blank(const char* token, std::vector<SettingsWarning>& warnings) {
+  const std::string_view text(token);
+  for (std::size_t at = 0; at < text.size();) {
+    if (static_cast<unsigned char>(text[at]) < 0x80) {
+      ++at;
+      continue;
+    }
+    std::size_t length = utf8_length(text.substr(at));
+    if (length == 0) {
+      length = begins_shift_jis_pair(text.substr(at)) ? 2 : 1;
+    }
+    const std::string_view character = text.substr(at, length);
+    const bool full_width = character == "\xe3\x80\x80" || character == "\x81\x40";
+    if (full_width || character == "\xc2\xa0" || character == "\xa0") {
+      SettingsWarning warning = warning_of(
+          full_width ? SettingsWarningKind::full_width_space : SettingsWarningKind::no_break_space,
+          token);
+      warning.character.assign(character.begin(), character.end());
+      warnings.push_back(std::move(warning));
+      return;
+    }
+    at += length;
+  }
+}
+
 bool is_comment_word(const char* token) {
   return token[0] == '#';
 }
 
 // The byte a value stores; a value that is not plainly a hex number from 00 to ff is warned of.
 std::uint8_t read_value(const char* token, std::vector<SettingsWarning>& warnings) {
+  warn_of_wide_blank(token, warnings);
   const HexReading reading = scan_hex(token);
   const auto byte = static_cast<std::uint8_t>(reading.value);
   SettingsWarningKind kind{};
@@ -255,6 +310,9 @@ SettingsLine interpret_settings_line(std::span<const char* const> tokens,
   const LineTarget target = line_target(tokens);
   line.kind = target.kind;
   const auto values = tokens.empty() ? tokens : tokens.subspan(1);
+  if (target.kind == SettingsLineKind::color_code || target.kind == SettingsLineKind::table) {
+    warn_of_wide_blank(tokens[0], line.warnings);
+  }
   if (target.kind == SettingsLineKind::color_code) {
     if (!names_a_number(tokens[0] + 1)) {
       line.warnings.push_back(warning_of(SettingsWarningKind::read_as_code_0, tokens[0]));

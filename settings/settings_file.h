@@ -96,14 +96,17 @@ enum class SettingsWarningKind {
   carriage_return,             // a CR without an LF in a line: it ends no line
   carriage_return_in_comment,  // the same in a comment, which takes in what follows the CR
   read_as_code_0,              // a first word of "c" and no number, not "cspec": colour code 0
+  full_width_space,            // a word with U+3000 in it, which separates no words
+  no_break_space,              // a word with U+00A0 in it, the same
 };
 
 struct SettingsWarning {
   std::size_t line_number = 0;
   SettingsWarningKind kind = SettingsWarningKind::not_a_number;
-  std::string token;                 // the word, or the first of the words, warned about
-  std::size_t read_length = 0;       // partly_a_number: the characters the number is read from
-  std::vector<std::uint8_t> stored;  // the value bytes the word, or the words from it on, give
+  std::string token;                    // the word, or the first of the words, warned about
+  std::size_t read_length = 0;          // partly_a_number: the characters the number is read from
+  std::vector<std::uint8_t> stored;     // the value bytes the word, or the words from it on, give
+  std::vector<std::uint8_t> character;  // full_width_space, no_break_space: its bytes in the file
 };
 
 // What a line's first token makes of the line.

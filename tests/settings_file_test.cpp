@@ -33,6 +33,9 @@ constexpr std::size_t k_spec = 160;
 
 const std::string k_bom = "\xef\xbb\xbf";  // a UTF-8 byte-order mark
 const std::string k_eof = "\x1a";          // ends a file read in text mode
+// Blanks that are no delimiters: U+3000 in UTF-8 and Shift_JIS, U+00A0 in UTF-8 and Latin-1.
+const std::string k_fw = "\xe3\x80\x80", k_fw_sjis = "\x81\x40", k_nb = "\xc2\xa0",
+                  k_nb_latin1 = "\xa0";
 
 using murve_test::hex_bytes;
 
@@ -260,6 +263,7 @@ struct Warned {
   std::string token{};
   std::string stored{};  // in hex
   std::size_t read_length = 0;
+  std::string character{};  // in hex
 };
 
 struct FileCase {
@@ -295,7 +299,8 @@ void check_file_case(const FileCase& c, bool bounded = true) {
     const murve::SettingsWarning& w = outcome.warnings.kept[i];
     const Warned& e = c.warnings[i];
     EXPECT_TRUE(w.line_number == e.line && w.kind == e.kind && w.token == e.token &&
-                w.stored == hex_bytes(e.stored) && w.read_length == e.read_length)
+                w.stored == hex_bytes(e.stored) && w.read_length == e.read_length &&
+                w.character == hex_bytes(e.character))
         << c.name << ": warning " << i;
   }
 }
@@ -391,6 +396,21 @@ TEST(SettingsFile, Load) {
        0,
        {{3, "e0"}},
        {{1, K::words_after_color_value, "ff"}}},
+      // A full-width or a no-break space looks like a blank, but is part of its word.
+      {"blanks that separate no words",
+       "c3" + k_fw + "11\nc4" + k_fw_sjis + "11\nc5" + k_nb + "11\nc6" + k_nb_latin1 +
+           "11\nc2608 10" + k_fw + "20 30\n",
+       "",
+       0,
+       {{k_2608, "10 30"}},
+       {{1, K::full_width_space, "c3" + k_fw + "11", "", 0, "e3 80 80"},
+        {2, K::full_width_space, "c4" + k_fw_sjis + "11", "", 0, "81 40"},
+        {3, K::no_break_space, "c5" + k_nb + "11", "", 0, "c2 a0"},
+        {4, K::no_break_space, "c6" + k_nb_latin1 + "11", "", 0, "a0"},
+        {5, K::full_width_space, "10" + k_fw + "20", "", 0, "e3 80 80"},
+        {5, K::partly_a_number, "10" + k_fw + "20", "10", 2}}},
+      // Bytes a0 and 81 40 of other characters, and blanks in a comment, warn of nothing.
+      {"other characters", "c3\xc3\xa0\nc4\x88\x81@\n# c3" + k_fw + "11\n", "", 0, {}},
       {"code out of range", "c64 7f\n", "c64", 1, {}},
       {"long line read whole", k_long_line + "\nc4 6b\n", "", 0, {{3, "5a 6b"}}},
       {"long line split", k_long_line + "c4 6b\n", "", 0, {{3, "5a 6b"}}},
