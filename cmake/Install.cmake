@@ -11,8 +11,8 @@ if(WIN32)
                  NEWLINE_STYLE CRLF)
   set(murvecolor_program_dir .)
   install(TARGETS murvecolor murvedump RUNTIME DESTINATION .)
-  install(FILES LICENSE examples/murve_color.cfg ${PROJECT_BINARY_DIR}/README-windows.txt
-                ${PROJECT_BINARY_DIR}/README-windows-ja.txt
+  install(FILES LICENSE examples/murve_color.cfg examples/murve_color.ja.cfg
+                ${PROJECT_BINARY_DIR}/README-windows.txt ${PROJECT_BINARY_DIR}/README-windows-ja.txt
           DESTINATION .)
 else()
   set(murvecolor_program_dir ${CMAKE_INSTALL_BINDIR})
@@ -23,7 +23,8 @@ else()
 
   # share/doc/murvecolor
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES examples/murve_color.cfg DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+  install(FILES examples/murve_color.cfg examples/murve_color.ja.cfg
+          DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
   # Loaded by bash-completion when the command's name is first completed.
   set(murvecolor_completions completion/murvecolor completion/murvedump)

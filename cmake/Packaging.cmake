@@ -3,7 +3,8 @@
 #    /usr as its prefix;
 #  - Windows (the windows preset): `cpack -G ZIP` in build-windows makes
 #    murvecolor-VERSION-win64.zip, whose one folder holds the programs, the licence, the example
-#    settings file and a README for Windows in English and one in Japanese.
+#    settings file with its Japanese-commented twin and a README for Windows in English and one in
+#    Japanese.
 # VERSION is the project's.
 
 set(CPACK_PACKAGE_NAME murvecolor)
@@ -40,7 +41,9 @@ file that murvecolor writes back, for a backup before changing them.
 
 The package also holds murvesim, a simulated MURVE Pro console on a
 pseudo-terminal, for trying the tools without the device, and an example
-settings file that restates the built-in defaults.")
+settings file that restates the built-in defaults, with its comments in
+English and, in a second copy, in Japanese. The manual pages come in both
+languages too.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -578,22 +578,31 @@ TEST(SettingsLineReader, Lines) {
   }
 }
 
-// The example file restates every byte of the built-in defaults, whatever the image held before,
-// and gives no warning.
+// The example files, the English one and the Japanese one beside it, restate every byte of the
+// built-in defaults, whatever the image held before, and give no warning: the same image. The
+// Japanese one's comments are UTF-8, without the byte-order mark that the reader refuses.
 TEST(ExampleSettingsFile, RestatesTheDefaults) {
-  const std::string path = MURVECOLOR_SOURCE_DIR "/examples/murve_color.cfg";
-  const std::string text = murve_test::read_file(path);
-  ASSERT_FALSE(text.empty()) << path;
-  for (const char c : text) {
-    EXPECT_TRUE(c == '\n' || (c >= ' ' && c <= '~')) << "not plain ASCII: " << int(c);
-  }
-  for (const std::uint8_t start : {0x00, 0x5a, 0xff}) {
-    murve::ColorImage image;
-    image.bytes.fill(start);
-    const murve::SettingsOutcome outcome = murve::load_settings_file(path, image);
-    EXPECT_TRUE(outcome.ok());
-    EXPECT_EQ(outcome.warnings.count, 0u) << "the example says what it means";
-    EXPECT_EQ(image_of(image), patched_default({})) << "starting from " << int(start);
+  for (const std::string name : {"murve_color.cfg", "murve_color.ja.cfg"}) {
+    const std::string path = MURVECOLOR_SOURCE_DIR "/examples/" + name;
+    const std::string text = murve_test::read_file(path);
+    ASSERT_FALSE(text.empty()) << path;
+    if (name == "murve_color.cfg") {
+      for (const char c : text) {
+        EXPECT_TRUE(c == '\n' || (c >= ' ' && c <= '~')) << "not plain ASCII: " << int(c);
+      }
+    } else {
+      // This source file is UTF-8 too.
+      EXPECT_NE(text.find("カラーコード"), std::string::npos) << path << " is not UTF-8";
+      EXPECT_NE(text.rfind(k_bom, 0), 0u) << path;
+    }
+    for (const std::uint8_t start : {0x00, 0x5a, 0xff}) {
+      murve::ColorImage image;
+      image.bytes.fill(start);
+      const murve::SettingsOutcome outcome = murve::load_settings_file(path, image);
+      EXPECT_TRUE(outcome.ok()) << path;
+      EXPECT_EQ(outcome.warnings.count, 0u) << path << ": the example says what it means";
+      EXPECT_EQ(image_of(image), patched_default({})) << path << " starting from " << int(start);
+    }
   }
 }
 

@@ -642,6 +642,7 @@ TEST_F(WindowsZip, ProgramsFromItProgramAndBackUpTheDevice) {
                                              folder + "/README-windows-ja.txt",
                                              folder + "/README-windows.txt",
                                              folder + "/murve_color.cfg",
+                                             folder + "/murve_color.ja.cfg",
                                              folder + "/murvecolor.exe",
                                              folder + "/murvedump.exe"};
   EXPECT_EQ(files, expected);
