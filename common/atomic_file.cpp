@@ -35,10 +35,10 @@ constexpr std::size_t k_max_name_length = 255;
 constexpr std::size_t k_temporary_extra = 8;
 
 // The hidden temporary's name for the file `name`: its name cut, at a character's start, so
-// that the temporary fits wherever the name itself does.
-std::string temporary_name(std::string name) {
-  if (name.size() + k_temporary_extra > k_max_name_length) {
-    std::size_t keep = k_max_name_length - k_temporary_extra;
+// that the temporary fits wherever the name itself does, `limit` bytes at most.
+std::string temporary_name(std::string name, std::size_t limit) {
+  if (limit > k_temporary_extra && name.size() + k_temporary_extra > limit) {
+    std::size_t keep = limit - k_temporary_extra;
     while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xc0) == 0x80) {
       --keep;  // not inside a UTF-8 sequence
     }
@@ -101,9 +101,21 @@ std::string folder_of(const std::string& path) {
   const std::size_t start = name_start(path);
   return start == 0 ? "." : path.substr(0, start);
 }
-std::string temporary_template(const std::string& path) {
+std::string name_of(const std::string& path) {
+  return path.substr(name_start(path));
+}
+std::string temporary_template(const std::string& path, std::size_t limit) {
   const std::size_t start = name_start(path);
-  return path.substr(0, start) + temporary_name(path.substr(start));
+  return path.substr(0, start) + temporary_name(path.substr(start), limit);
+}
+// A component's limit on Windows' file systems, in UTF-16 units.
+std::size_t name_limit(const std::string&) {
+  return k_max_name_length;
+}
+std::size_t name_length(const std::string& name) {
+  const int units =
+      MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
+  return units > 0 ? static_cast<std::size_t>(units) : name.size();
 }
 // Empty when `from` replaced `to`, else the system's reason.
 std::string rename_over(const std::string& from, const std::string& to, FileSync sync) {
@@ -117,6 +129,13 @@ std::string rename_over(const std::string& from, const std::string& to, FileSync
 #else
 int sync_file(int fd) {
   return fsync(fd);
+}
+std::string folder_of(const std::string& path) {
+  const fs::path target(path);
+  return target.parent_path().empty() ? "." : target.parent_path().string();
+}
+std::string name_of(const std::string& path) {
+  return fs::path(path).filename().string();
 }
 // mkstemp makes the file 0600; a backup is an ordinary file of the user's.
 int set_new_file_mode(int fd) {
@@ -156,13 +175,21 @@ std::string follow_links(const std::string& path, int& error) {
   error = ELOOP;
   return current.string();
 }
-std::string folder_of(const std::string& path) {
-  const fs::path target(path);
-  return target.parent_path().empty() ? "." : target.parent_path().string();
-}
 // Hidden and beside the target, so that the rename stays within one file system.
-std::string temporary_template(const std::string& path) {
-  return (fs::path(folder_of(path)) / temporary_name(fs::path(path).filename().string())).string();
+std::string temporary_template(const std::string& path, std::size_t limit) {
+  return (fs::path(folder_of(path)) / temporary_name(name_of(path), limit)).string();
+}
+// The longest name `folder` takes, in bytes; 0 when it can't be asked (mkstemp then says why).
+std::size_t name_limit(const std::string& folder) {
+  errno = 0;
+  const long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+  if (limit > 0) {
+    return static_cast<std::size_t>(limit);
+  }
+  return errno == 0 ? SIZE_MAX : 0;  // no limit at all, or no such folder
+}
+std::size_t name_length(const std::string& name) {
+  return name.size();
 }
 // Empty when `from` replaced `to`, else the system's reason.
 std::string rename_over(const std::string& from, const std::string& to, FileSync) {
@@ -211,7 +238,13 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path, FileSync sync) : syn
     return;
   }
   folder_ = folder_of(path_);
-  pattern_ = temporary_template(path_);
+  // Known now, rather than when the rename fails after the device was read.
+  const std::size_t limit = name_limit(folder_);
+  if (limit != 0 && name_length(name_of(path_)) > limit) {
+    prepared_ = {FileWriteStep::name_too_long, path_, "", "", limit};
+    return;
+  }
+  pattern_ = temporary_template(path_, limit == 0 ? k_max_name_length : limit);
   if (!make_temporary()) {
     prepared_ = {FileWriteStep::create_temporary, folder_, "", std::strerror(errno)};
     return;
@@ -282,6 +315,17 @@ std::string explain_file_write(const FileWriteError& error) {
   switch (error.step) {
     case FileWriteStep::follow_link:
       return message("cannot follow the symbolic link {path}: {reason}", parts);
+    case FileWriteStep::name_too_long:
+#ifdef _WIN32
+      return message(
+          "cannot write {path}: its name is longer than the {limit} characters a name may have",
+          {{"path", error.path}, {"limit", std::to_string(error.limit)}});
+#else
+      return message(
+          "cannot write {path}: its name is longer than the {limit} bytes a name in its folder "
+          "may have",
+          {{"path", error.path}, {"limit", std::to_string(error.limit)}});
+#endif
     case FileWriteStep::is_folder:
       return message("cannot write {path}: it is a folder", parts);
     case FileWriteStep::not_a_file:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,7 @@ enum class FileWriteStep {
   follow_link,       // `path`: the symbolic link given
   is_folder,         // `path` is a folder
   not_a_file,        // `path` is a device or a FIFO
+  name_too_long,     // `path`: a name longer than its folder takes, `limit`
   create_temporary,  // `path`: the folder
   set_mode,          // `path`: the temporary file
   write,
@@ -26,6 +28,7 @@ struct FileWriteError {
   std::string path;
   std::string target;  // rename: the file the temporary one was to replace
   std::string reason;
+  std::size_t limit = 0;  // name_too_long: the longest name the folder takes
   bool replaced = false;  // the rename was done: the file holds the new contents all the same
 
   bool failed() const { return step != FileWriteStep::none; }
@@ -46,7 +49,8 @@ enum class FileSync {
 class AtomicFileWriter {
  public:
   // A symbolic link is written through: the file it names is replaced, beside it. Anything that
-  // is neither a regular file nor a new name (a device, a FIFO, a folder) is refused.
+  // is neither a regular file nor a new name (a device, a FIFO, a folder) is refused, and so is a
+  // name longer than its folder takes.
   explicit AtomicFileWriter(const std::string& path, FileSync sync = FileSync::to_disk);
   ~AtomicFileWriter();
   AtomicFileWriter(const AtomicFileWriter&) = delete;

@@ -163,35 +163,46 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
   }
 
   // A name that can't take the backup fails whole, with the step and the system's reason,
-  // before the device is read; a symbolic link is written through.
+  // before the port is opened, and the file there is left as it was; a symbolic link is written
+  // through. {dir} is a fresh folder with backup.cfg (an older backup) and link.cfg (a link to
+  // it).
   struct Output {
-    std::string name;  // "LINK": a symbolic link to backup.cfg beside it
+    std::string name;
     std::string error;
   };
-  for (const Output& output : std::vector<Output>{
+  for (Output output : std::vector<Output>{
            {"/nonexistent/backup.cfg",
             "cannot create a temporary file in /nonexistent: No such file or directory"},
            {"/dev/null", "cannot write /dev/null: it is not a regular file (a device or a FIFO?)"},
            {"/tmp", "cannot write /tmp: it is a folder"},
-           {"LINK", ""},
+           {"{dir}/link.cfg", ""},
            // The longest name a folder takes: the temporary file beside it must fit too.
-           {"LONG", ""}}) {
+           {"{dir}/" + std::string(255, 'b'), ""},
+           {"{dir}/" + std::string(256, 'b'),
+            "cannot write {dir}/" + std::string(256, 'b') +
+                ": its name is longer than the 255 bytes a name in its folder may have"}}) {
     SCOPED_TRACE(output.name);
     TempDir dir;
-    const std::string name = output.name == "LINK"   ? dir.file("link.cfg")
-                             : output.name == "LONG" ? dir.file(std::string(255, 'b'))
-                                                     : output.name;
+    for (std::string* text : {&output.name, &output.error}) {
+      for (std::size_t at; (at = text->find("{dir}")) != std::string::npos;) {
+        text->replace(at, 5, dir.path());
+      }
+    }
+    write_file(dir.file("backup.cfg"), "# an older backup\n");
     std::filesystem::create_symlink("backup.cfg", dir.file("link.cfg"));
-    DumpRun dump(original, {}, {"-o", name});
+    DumpRun dump(original, {}, {"-o", output.name});
     EXPECT_EQ(dump.run.exit_status, output.error.empty() ? 0 : 1);
+    const bool through_link = output.name.ends_with("link.cfg");
     if (!output.error.empty()) {
       EXPECT_EQ(dump.run.error_output, "murvedump: " + output.error + "; nothing written\n");
       EXPECT_EQ(dump.device->received(), "");
     } else {
-      const std::string written = output.name == "LONG" ? name : dir.file("backup.cfg");
-      EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.cfg")));
+      const std::string written = through_link ? dir.file("backup.cfg") : output.name;
       EXPECT_EQ(read_file(written).substr(backup.find('\n')), backup.substr(backup.find('\n')));
     }
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.cfg")));
+    EXPECT_EQ(read_file(dir.file("backup.cfg")) == "# an older backup\n",
+              !(through_link && output.error.empty()));
   }
 
   // The same backup on standard output, but for the time in its first line.
