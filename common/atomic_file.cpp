@@ -82,8 +82,7 @@ int sync_folder(const std::string&) {
   return 0;
 }
 // Windows' symbolic links need privileges to make; a path is taken as it is.
-std::string follow_links(const std::string& path, int& error) {
-  error = 0;
+std::string follow_links(const std::string& path, FileWriteError&) {
   return path;
 }
 // std::filesystem reads a char path in the C runtime's "C" locale, not in the process's code
@@ -155,24 +154,38 @@ int sync_folder(const std::string& folder) {
   errno = error;
   return synced;
 }
-// The file a chain of symbolic links ends at, existing or not; `error` ELOOP for a loop.
-std::string follow_links(const std::string& path, int& error) {
-  error = 0;
+// In a sticky folder anyone may write to, such as /tmp, another user may plant a file or a link
+// under the name the user gives (fs.protected_symlinks).
+bool is_shared_sticky(const struct stat& folder) {
+  return (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+}
+// The file a chain of symbolic links ends at, existing or not. A link the kernel would not follow
+// there (neither the user's nor the folder owner's) is refused, as is a loop.
+std::string follow_links(const std::string& path, FileWriteError& refused) {
   fs::path current(path);
   for (int depth = 0; depth < k_max_link_depth; ++depth) {
     struct stat status {};
     if (lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
       return current.string();
     }
+    struct stat folder {};
+    if (stat(folder_of(current).c_str(), &folder) != 0) {
+      refused = {FileWriteStep::follow_link, path, "", std::strerror(errno)};
+      return current.string();
+    }
+    if (is_shared_sticky(folder) && status.st_uid != geteuid() && status.st_uid != folder.st_uid) {
+      refused = {FileWriteStep::unsafe_link, current.string(), "", ""};
+      return current.string();
+    }
     std::error_code failed;
     const fs::path target = fs::read_symlink(current, failed);
     if (failed) {
-      error = failed.value();
+      refused = {FileWriteStep::follow_link, path, "", failed.message()};
       return current.string();
     }
     current = target.is_absolute() ? target : current.parent_path() / target;
   }
-  error = ELOOP;
+  refused = {FileWriteStep::follow_link, path, "", std::strerror(ELOOP)};
   return current.string();
 }
 // Hidden and beside the target, so that the rename stays within one file system.
@@ -219,10 +232,8 @@ int write_all(int fd, std::string_view bytes) {
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(const std::string& path, FileSync sync) : sync_(sync) {
-  int link_error = 0;
-  path_ = follow_links(path, link_error);
-  if (link_error != 0) {
-    prepared_ = {FileWriteStep::follow_link, path, "", std::strerror(link_error)};
+  path_ = follow_links(path, prepared_);
+  if (prepared_.failed()) {
     return;
   }
 #ifdef _WIN32
@@ -315,6 +326,11 @@ std::string explain_file_write(const FileWriteError& error) {
   switch (error.step) {
     case FileWriteStep::follow_link:
       return message("cannot follow the symbolic link {path}: {reason}", parts);
+    case FileWriteStep::unsafe_link:
+      return message(
+          "cannot follow the symbolic link {path}: it is in a sticky folder that anyone may write "
+          "to, and belongs to neither you nor the folder's owner",
+          parts);
     case FileWriteStep::name_too_long:
 #ifdef _WIN32
       return message(

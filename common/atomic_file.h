@@ -10,6 +10,7 @@ namespace murve {
 enum class FileWriteStep {
   none,
   follow_link,       // `path`: the symbolic link given
+  unsafe_link,       // `path`: another user's link in a sticky folder anyone may write to
   is_folder,         // `path` is a folder
   not_a_file,        // `path` is a device or a FIFO
   name_too_long,     // `path`: a name longer than its folder takes, `limit`
@@ -48,9 +49,10 @@ enum class FileSync {
 // signal in between leaves nothing behind.
 class AtomicFileWriter {
  public:
-  // A symbolic link is written through: the file it names is replaced, beside it. Anything that
-  // is neither a regular file nor a new name (a device, a FIFO, a folder) is refused, and so is a
-  // name longer than its folder takes.
+  // A symbolic link is written through: the file it names is replaced, beside it, unless the
+  // kernel would not follow the link (another user's, in a sticky folder anyone may write to).
+  // Anything that is neither a regular file nor a new name (a device, a FIFO, a folder) is
+  // refused, and so is a name longer than its folder takes.
   explicit AtomicFileWriter(const std::string& path, FileSync sync = FileSync::to_disk);
   ~AtomicFileWriter();
   AtomicFileWriter(const AtomicFileWriter&) = delete;

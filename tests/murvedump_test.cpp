@@ -1,6 +1,7 @@
 // murvedump: the backup file it writes, and the program end to end against murvesim.
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -164,12 +165,13 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
 
   // A name that can't take the backup fails whole, with the step and the system's reason,
   // before the port is opened, and the file there is left as it was; a symbolic link is written
-  // through. {dir} is a fresh folder with backup.cfg (an older backup) and link.cfg (a link to
-  // it).
+  // through. {dir} is a fresh folder with backup.cfg (an older backup), link.cfg (a link to it)
+  // and sticky/, a sticky folder anyone may write to, with link.cfg (user 65534's link to it).
   struct Output {
     std::string name;
     std::string error;
   };
+  const bool root = geteuid() == 0;
   for (Output output : std::vector<Output>{
            {"/nonexistent/backup.cfg",
             "cannot create a temporary file in /nonexistent: No such file or directory"},
@@ -180,7 +182,12 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
            {"{dir}/" + std::string(255, 'b'), ""},
            {"{dir}/" + std::string(256, 'b'),
             "cannot write {dir}/" + std::string(256, 'b') +
-                ": its name is longer than the 255 bytes a name in its folder may have"}}) {
+                ": its name is longer than the 255 bytes a name in its folder may have"},
+           {"{dir}/sticky/link.cfg",
+            root
+                ? "cannot follow the symbolic link {dir}/sticky/link.cfg: it is in a sticky folder "
+                  "that anyone may write to, and belongs to neither you nor the folder's owner"
+                : ""}}) {
     SCOPED_TRACE(output.name);
     TempDir dir;
     for (std::string* text : {&output.name, &output.error}) {
@@ -190,6 +197,11 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
     }
     write_file(dir.file("backup.cfg"), "# an older backup\n");
     std::filesystem::create_symlink("backup.cfg", dir.file("link.cfg"));
+    std::filesystem::create_directory(dir.file("sticky"));
+    std::filesystem::create_symlink("../backup.cfg", dir.file("sticky/link.cfg"));
+    ASSERT_EQ(chmod(dir.file("sticky").c_str(), 01777) |
+                  (root ? lchown(dir.file("sticky/link.cfg").c_str(), 65534, 65534) : 0),
+              0);
     DumpRun dump(original, {}, {"-o", output.name});
     EXPECT_EQ(dump.run.exit_status, output.error.empty() ? 0 : 1);
     const bool through_link = output.name.ends_with("link.cfg");
