@@ -116,6 +116,13 @@ std::size_t name_length(const std::string& name) {
       MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
   return units > 0 ? static_cast<std::size_t>(units) : name.size();
 }
+// The read-only attribute, which MoveFileEx would meet only after the device was read.
+FileWriteStep replace_refusal(const std::string& path, const struct stat&, const std::string&) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0
+             ? FileWriteStep::read_only
+             : FileWriteStep::none;
+}
 // Empty when `from` replaced `to`, else the system's reason.
 std::string rename_over(const std::string& from, const std::string& to, FileSync sync) {
   const DWORD flags =
@@ -135,6 +142,12 @@ std::string folder_of(const std::string& path) {
 }
 std::string name_of(const std::string& path) {
   return fs::path(path).filename().string();
+}
+// Another user's file in a sticky folder: only they, the folder's owner or root may replace it.
+bool is_others_in_sticky(const struct stat& file, const std::string& folder) {
+  struct stat parent {};
+  return stat(folder.c_str(), &parent) == 0 && (parent.st_mode & S_ISVTX) != 0 &&
+         file.st_uid != geteuid() && file.st_uid != parent.st_uid;
 }
 // mkstemp makes the file 0600; a backup is an ordinary file of the user's.
 int set_new_file_mode(int fd) {
@@ -204,6 +217,21 @@ std::size_t name_limit(const std::string& folder) {
 std::size_t name_length(const std::string& name) {
   return name.size();
 }
+// Why the existing file `path` (`status`) in `folder` is not to be replaced: what cp without -f
+// would not write over, judged for root by the owner's write bit (root may write any file), or
+// another user's file in a sticky folder, which the rename may not replace.
+FileWriteStep replace_refusal(const std::string& path, const struct stat& status,
+                              const std::string& folder) {
+  const bool root = geteuid() == 0;
+  const bool writable = faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0
+                            ? !root || (status.st_mode & S_IWUSR) != 0
+                            : errno != EACCES;  // a read-only file system: mkstemp says so
+  if (!writable) {
+    return FileWriteStep::read_only;
+  }
+  return !root && is_others_in_sticky(status, folder) ? FileWriteStep::others_file
+                                                      : FileWriteStep::none;
+}
 // Empty when `from` replaced `to`, else the system's reason.
 std::string rename_over(const std::string& from, const std::string& to, FileSync) {
   std::error_code renamed;
@@ -243,7 +271,8 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path, FileSync sync) : syn
   }
 #endif
   struct stat status {};
-  if (stat(path_.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+  const bool exists = stat(path_.c_str(), &status) == 0;
+  if (exists && !S_ISREG(status.st_mode)) {
     prepared_ = {S_ISDIR(status.st_mode) ? FileWriteStep::is_folder : FileWriteStep::not_a_file,
                  path_, "", ""};
     return;
@@ -253,6 +282,12 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path, FileSync sync) : syn
   const std::size_t limit = name_limit(folder_);
   if (limit != 0 && name_length(name_of(path_)) > limit) {
     prepared_ = {FileWriteStep::name_too_long, path_, "", "", limit};
+    return;
+  }
+  if (const FileWriteStep refusal =
+          exists ? replace_refusal(path_, status, folder_) : FileWriteStep::none;
+      refusal != FileWriteStep::none) {
+    prepared_ = {refusal, path_, "", ""};
     return;
   }
   pattern_ = temporary_template(path_, limit == 0 ? k_max_name_length : limit);
@@ -330,6 +365,16 @@ std::string explain_file_write(const FileWriteError& error) {
       return message(
           "cannot follow the symbolic link {path}: it is in a sticky folder that anyone may write "
           "to, and belongs to neither you nor the folder's owner",
+          parts);
+    case FileWriteStep::read_only:
+      return message(
+          "cannot replace {path}: it is read-only (to replace it, make it writable or remove it "
+          "first)",
+          parts);
+    case FileWriteStep::others_file:
+      return message(
+          "cannot replace {path}: it belongs to another user, in a sticky folder where only "
+          "they or the folder's owner may replace it",
           parts);
     case FileWriteStep::name_too_long:
 #ifdef _WIN32

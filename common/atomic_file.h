@@ -13,6 +13,8 @@ enum class FileWriteStep {
   unsafe_link,       // `path`: another user's link in a sticky folder anyone may write to
   is_folder,         // `path` is a folder
   not_a_file,        // `path` is a device or a FIFO
+  read_only,         // `path`: the file, which its owner (or the user) may not write
+  others_file,       // `path`: another user's file in a sticky folder
   name_too_long,     // `path`: a name longer than its folder takes, `limit`
   create_temporary,  // `path`: the folder
   set_mode,          // `path`: the temporary file
@@ -52,7 +54,8 @@ class AtomicFileWriter {
   // A symbolic link is written through: the file it names is replaced, beside it, unless the
   // kernel would not follow the link (another user's, in a sticky folder anyone may write to).
   // Anything that is neither a regular file nor a new name (a device, a FIFO, a folder) is
-  // refused, and so is a name longer than its folder takes.
+  // refused, and so are a file that cp without -f would not write over (read-only), a file in a
+  // sticky folder that the rename may not replace, and a name longer than its folder takes.
   explicit AtomicFileWriter(const std::string& path, FileSync sync = FileSync::to_disk);
   ~AtomicFileWriter();
   AtomicFileWriter(const AtomicFileWriter&) = delete;

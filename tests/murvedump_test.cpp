@@ -170,6 +170,7 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
   struct Output {
     std::string name;
     std::string error;
+    mode_t mode = 0600;  // backup.cfg's
   };
   const bool root = geteuid() == 0;
   for (Output output : std::vector<Output>{
@@ -183,6 +184,10 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
            {"{dir}/" + std::string(256, 'b'),
             "cannot write {dir}/" + std::string(256, 'b') +
                 ": its name is longer than the 255 bytes a name in its folder may have"},
+           {"{dir}/backup.cfg",
+            "cannot replace {dir}/backup.cfg: it is read-only (to replace it, make it writable or "
+            "remove it first)",
+            0444},
            {"{dir}/sticky/link.cfg",
             root
                 ? "cannot follow the symbolic link {dir}/sticky/link.cfg: it is in a sticky folder "
@@ -199,7 +204,8 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
     std::filesystem::create_symlink("backup.cfg", dir.file("link.cfg"));
     std::filesystem::create_directory(dir.file("sticky"));
     std::filesystem::create_symlink("../backup.cfg", dir.file("sticky/link.cfg"));
-    ASSERT_EQ(chmod(dir.file("sticky").c_str(), 01777) |
+    ASSERT_EQ(chmod(dir.file("backup.cfg").c_str(), output.mode) |
+                  chmod(dir.file("sticky").c_str(), 01777) |
                   (root ? lchown(dir.file("sticky/link.cfg").c_str(), 65534, 65534) : 0),
               0);
     DumpRun dump(original, {}, {"-o", output.name});
@@ -215,6 +221,10 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
     EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.cfg")));
     EXPECT_EQ(read_file(dir.file("backup.cfg")) == "# an older backup\n",
               !(through_link && output.error.empty()));
+    if (!output.error.empty()) {
+      ASSERT_EQ(stat(dir.file("backup.cfg").c_str(), &status), 0);
+      EXPECT_EQ(status.st_mode & 07777, output.mode);
+    }
   }
 
   // The same backup on standard output, but for the time in its first line.
