@@ -75,7 +75,7 @@ int sync_file(int fd) {
   return _commit(fd);
 }
 // Windows has no file modes to set, and makes a rename durable without a sync of the folder.
-int set_new_file_mode(int) {
+int set_file_mode(int, const std::string&, const std::string&) {
   return 0;
 }
 int sync_folder(const std::string&) {
@@ -143,17 +143,30 @@ std::string folder_of(const std::string& path) {
 std::string name_of(const std::string& path) {
   return fs::path(path).filename().string();
 }
-// Another user's file in a sticky folder: only they, the folder's owner or root may replace it.
+// Another user's file in a sticky folder: only they, the folder's owner or root may replace it,
+// and a file they planted there says nothing of how the user's backup is to be kept.
 bool is_others_in_sticky(const struct stat& file, const std::string& folder) {
   struct stat parent {};
   return stat(folder.c_str(), &parent) == 0 && (parent.st_mode & S_ISVTX) != 0 &&
          file.st_uid != geteuid() && file.st_uid != parent.st_uid;
 }
-// mkstemp makes the file 0600; a backup is an ordinary file of the user's.
-int set_new_file_mode(int fd) {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return fchmod(fd, 0666 & ~mask);
+// mkstemp makes the file 0600: a new backup is an ordinary file of the user's, and one that
+// replaces a file keeps its owner and mode as if written in place; when its group can't be kept,
+// the group gets what others get, so that the mode grants no one more than before.
+int set_file_mode(int fd, const std::string& replaced, const std::string& folder) {
+  struct stat old {};
+  if (stat(replaced.c_str(), &old) != 0 || !S_ISREG(old.st_mode) ||
+      is_others_in_sticky(old, folder)) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return fchmod(fd, 0666 & ~mask);
+  }
+  mode_t mode = old.st_mode & 0777;
+  if (fchown(fd, old.st_uid, old.st_gid) != 0 &&
+      fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+    mode = (mode & 0707) | ((mode & 07) << 3);
+  }
+  return fchmod(fd, mode);
 }
 // So that the rename itself survives a crash.
 int sync_folder(const std::string& folder) {
@@ -328,7 +341,7 @@ FileWriteError AtomicFileWriter::commit(std::string_view bytes) {
     return {FileWriteStep::create_temporary, folder_, "", std::strerror(errno)};
   }
   FileWriteStep step = FileWriteStep::none;
-  if (set_new_file_mode(fd_) != 0) {
+  if (set_file_mode(fd_, path_, folder_) != 0) {
     step = FileWriteStep::set_mode;
   } else if (write_all(fd_, bytes) != 0) {
     step = FileWriteStep::write;

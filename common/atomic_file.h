@@ -64,8 +64,8 @@ class AtomicFileWriter {
   // Why the file can't be written, found when the writer was made; nothing failed when empty.
   const FileWriteError& preparation() const { return prepared_; }
 
-  // Writes `bytes`, syncs and renames. The new file gets the mode any new file gets (0666 less
-  // the umask).
+  // Writes `bytes`, syncs and renames. A new file gets the mode any new file gets (0666 less the
+  // umask); a replaced one keeps its mode, owner and group where it can.
   FileWriteError commit(std::string_view bytes);
 
  private:

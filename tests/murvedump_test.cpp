@@ -165,8 +165,9 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
 
   // A name that can't take the backup fails whole, with the step and the system's reason,
   // before the port is opened, and the file there is left as it was; a symbolic link is written
-  // through. {dir} is a fresh folder with backup.cfg (an older backup), link.cfg (a link to it)
-  // and sticky/, a sticky folder anyone may write to, with link.cfg (user 65534's link to it).
+  // through, and a replaced file keeps its mode and, for root, its owner. {dir} is a fresh folder
+  // with backup.cfg (an older backup, user 65534's), link.cfg (a link to it) and sticky/, a sticky
+  // folder anyone may write to, with link.cfg (user 65534's link to it).
   struct Output {
     std::string name;
     std::string error;
@@ -206,7 +207,9 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
     std::filesystem::create_symlink("../backup.cfg", dir.file("sticky/link.cfg"));
     ASSERT_EQ(chmod(dir.file("backup.cfg").c_str(), output.mode) |
                   chmod(dir.file("sticky").c_str(), 01777) |
-                  (root ? lchown(dir.file("sticky/link.cfg").c_str(), 65534, 65534) : 0),
+                  (root ? lchown(dir.file("backup.cfg").c_str(), 65534, 65534) |
+                              lchown(dir.file("sticky/link.cfg").c_str(), 65534, 65534)
+                        : 0),
               0);
     DumpRun dump(original, {}, {"-o", output.name});
     EXPECT_EQ(dump.run.exit_status, output.error.empty() ? 0 : 1);
@@ -221,10 +224,9 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
     EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.cfg")));
     EXPECT_EQ(read_file(dir.file("backup.cfg")) == "# an older backup\n",
               !(through_link && output.error.empty()));
-    if (!output.error.empty()) {
-      ASSERT_EQ(stat(dir.file("backup.cfg").c_str(), &status), 0);
-      EXPECT_EQ(status.st_mode & 07777, output.mode);
-    }
+    ASSERT_EQ(stat(dir.file("backup.cfg").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, output.mode);
+    EXPECT_EQ(status.st_uid, root ? 65534u : geteuid());
   }
 
   // The same backup on standard output, but for the time in its first line.
