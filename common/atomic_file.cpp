@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "common/message.h"
@@ -143,20 +144,27 @@ std::string folder_of(const std::string& path) {
 std::string name_of(const std::string& path) {
   return fs::path(path).filename().string();
 }
-// Another user's file in a sticky folder: only they, the folder's owner or root may replace it,
-// and a file they planted there says nothing of how the user's backup is to be kept.
-bool is_others_in_sticky(const struct stat& file, const std::string& folder) {
+// The owner of `folder` if it is sticky, where only a file's owner, the folder's owner and root
+// may replace the file.
+std::optional<uid_t> sticky_folder_owner(const std::string& folder) {
   struct stat parent {};
-  return stat(folder.c_str(), &parent) == 0 && (parent.st_mode & S_ISVTX) != 0 &&
-         file.st_uid != geteuid() && file.st_uid != parent.st_uid;
+  if (stat(folder.c_str(), &parent) != 0 || (parent.st_mode & S_ISVTX) == 0) {
+    return std::nullopt;
+  }
+  return parent.st_uid;
+}
+// Another user's file in a sticky folder that is not the folder owner's either: planted there,
+// it says nothing of how the user's backup is to be kept.
+bool is_planted(const struct stat& file, const std::string& folder) {
+  const std::optional<uid_t> owner = sticky_folder_owner(folder);
+  return owner && file.st_uid != geteuid() && file.st_uid != *owner;
 }
 // mkstemp makes the file 0600: a new backup is an ordinary file of the user's, and one that
 // replaces a file keeps its owner and mode as if written in place; when its group can't be kept,
 // the group gets what others get, so that the mode grants no one more than before.
 int set_file_mode(int fd, const std::string& replaced, const std::string& folder) {
   struct stat old {};
-  if (stat(replaced.c_str(), &old) != 0 || !S_ISREG(old.st_mode) ||
-      is_others_in_sticky(old, folder)) {
+  if (stat(replaced.c_str(), &old) != 0 || !S_ISREG(old.st_mode) || is_planted(old, folder)) {
     const mode_t mask = umask(0);
     umask(mask);
     return fchmod(fd, 0666 & ~mask);
@@ -235,15 +243,17 @@ std::size_t name_length(const std::string& name) {
 // another user's file in a sticky folder, which the rename may not replace.
 FileWriteStep replace_refusal(const std::string& path, const struct stat& status,
                               const std::string& folder) {
-  const bool root = geteuid() == 0;
+  const uid_t user = geteuid();
+  const bool root = user == 0;
   const bool writable = faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0
                             ? !root || (status.st_mode & S_IWUSR) != 0
                             : errno != EACCES;  // a read-only file system: mkstemp says so
   if (!writable) {
     return FileWriteStep::read_only;
   }
-  return !root && is_others_in_sticky(status, folder) ? FileWriteStep::others_file
-                                                      : FileWriteStep::none;
+  const std::optional<uid_t> owner = sticky_folder_owner(folder);
+  return !root && owner && status.st_uid != user && *owner != user ? FileWriteStep::others_file
+                                                                   : FileWriteStep::none;
 }
 // Empty when `from` replaced `to`, else the system's reason.
 std::string rename_over(const std::string& from, const std::string& to, FileSync) {

@@ -112,18 +112,19 @@ TEST(BackupFile, QuotesThePortForEachShell) {
 }
 
 struct DumpRun {
+  static inline const std::vector<std::string> k_dump = {MURVEDUMP_EXE};
   TempDir dir;
   std::unique_ptr<SimulatedDevice> device;
   ProcessResult run;
 
   DumpRun(const std::string& eeprom, const std::vector<std::string>& sim_options,
-          const std::vector<std::string>& dump_arguments) {
+          const std::vector<std::string>& dump_arguments, std::vector<std::string> argv = k_dump) {
     write_file(dir.file("eeprom.bin"), eeprom);
     device = std::make_unique<SimulatedDevice>(dir, sim_options);
     if (!device->started()) {
       return;
     }
-    std::vector<std::string> argv = {MURVEDUMP_EXE, "-com", "5"};
+    argv.insert(argv.end(), {"-com", "5"});
     for (const std::string& argument : dump_arguments) {
       argv.push_back(argument == "BACKUP" ? dir.file("backup.cfg") : argument);
     }
@@ -167,11 +168,13 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
   // before the port is opened, and the file there is left as it was; a symbolic link is written
   // through, and a replaced file keeps its mode and, for root, its owner. {dir} is a fresh folder
   // with backup.cfg (an older backup, user 65534's), link.cfg (a link to it) and sticky/, a sticky
-  // folder anyone may write to, with link.cfg (user 65534's link to it).
+  // folder anyone may write to, with link.cfg (user 65534's link to it), planted.cfg (0666, user
+  // 65534's) and root.cfg (root's).
   struct Output {
     std::string name;
     std::string error;
-    mode_t mode = 0600;  // backup.cfg's
+    mode_t mode = 0600;      // backup.cfg's
+    bool as_nobody = false;  // run as user 65534
   };
   const bool root = geteuid() == 0;
   for (Output output : std::vector<Output>{
@@ -190,11 +193,17 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
             "remove it first)",
             0444},
            {"{dir}/sticky/link.cfg",
-            root
-                ? "cannot follow the symbolic link {dir}/sticky/link.cfg: it is in a sticky folder "
-                  "that anyone may write to, and belongs to neither you nor the folder's owner"
-                : ""}}) {
+            "cannot follow the symbolic link {dir}/sticky/link.cfg: it is in a sticky folder that "
+            "anyone may write to, and belongs to neither you nor the folder's owner"},
+           {"{dir}/sticky/root.cfg",
+            "cannot replace {dir}/sticky/root.cfg: it belongs to another user, in a sticky folder "
+            "where only they or the folder's owner may replace it",
+            0600, true},
+           {"{dir}/sticky/planted.cfg", ""}}) {
     SCOPED_TRACE(output.name);
+    if (!root && output.name.find("/sticky/") != std::string::npos) {
+      continue;  // other users' files, which only root can make
+    }
     TempDir dir;
     for (std::string* text : {&output.name, &output.error}) {
       for (std::size_t at; (at = text->find("{dir}")) != std::string::npos;) {
@@ -205,13 +214,23 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
     std::filesystem::create_symlink("backup.cfg", dir.file("link.cfg"));
     std::filesystem::create_directory(dir.file("sticky"));
     std::filesystem::create_symlink("../backup.cfg", dir.file("sticky/link.cfg"));
+    write_file(dir.file("sticky/root.cfg"), "# root's\n");
+    write_file(dir.file("sticky/planted.cfg"), "# user 65534's\n");
+    // The build folder may be root's alone.
+    write_file(dir.file("murvedump"), read_file(MURVEDUMP_EXE));
     ASSERT_EQ(chmod(dir.file("backup.cfg").c_str(), output.mode) |
-                  chmod(dir.file("sticky").c_str(), 01777) |
+                  chmod(dir.file("sticky").c_str(), 01777) | chmod(dir.path().c_str(), 0755) |
+                  chmod(dir.file("sticky/root.cfg").c_str(), 0666) |
+                  chmod(dir.file("sticky/planted.cfg").c_str(), 0666) |
+                  chmod(dir.file("murvedump").c_str(), 0755) |
                   (root ? lchown(dir.file("backup.cfg").c_str(), 65534, 65534) |
-                              lchown(dir.file("sticky/link.cfg").c_str(), 65534, 65534)
+                              lchown(dir.file("sticky/link.cfg").c_str(), 65534, 65534) |
+                              lchown(dir.file("sticky/planted.cfg").c_str(), 65534, 65534)
                         : 0),
               0);
-    DumpRun dump(original, {}, {"-o", output.name});
+    const std::vector<std::string> as_nobody = {"setpriv", "--reuid=65534", "--regid=65534",
+                                                "--clear-groups", dir.file("murvedump")};
+    DumpRun dump(original, {}, {"-o", output.name}, output.as_nobody ? as_nobody : DumpRun::k_dump);
     EXPECT_EQ(dump.run.exit_status, output.error.empty() ? 0 : 1);
     const bool through_link = output.name.ends_with("link.cfg");
     if (!output.error.empty()) {
@@ -220,6 +239,12 @@ TEST(Murvedump, BackupWrittenBackGivesTheDeviceItsBytesAgain) {
     } else {
       const std::string written = through_link ? dir.file("backup.cfg") : output.name;
       EXPECT_EQ(read_file(written).substr(backup.find('\n')), backup.substr(backup.find('\n')));
+      // A new file, and one another user planted, is a new file of the user's.
+      ASSERT_EQ(stat(written.c_str(), &status), 0);
+      if (!through_link) {
+        EXPECT_EQ(status.st_mode & 07777, 0666 & ~mask);
+        EXPECT_EQ(status.st_uid, geteuid());
+      }
     }
     EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.cfg")));
     EXPECT_EQ(read_file(dir.file("backup.cfg")) == "# an older backup\n",
