@@ -18,8 +18,9 @@ struct SerialPortEntry {
 };
 
 // Every port a COM number maps to (in number order), then every serial device no number maps
-// to. POSIX: `root` is put in front of /dev and /sys, so that a test can give a tree of its own;
-// the paths in MURVECOLOR_COM<n> are taken as they are.
+// to (by name, a number in it by its value: ttyUSB2 before ttyUSB10). POSIX: `root` is put in front
+// of /dev and /sys, so that a test can give a tree of its own; the paths in MURVECOLOR_COM<n> are
+// taken as they are.
 std::vector<SerialPortEntry> list_serial_ports(const std::string& root = "");
 
 }  // namespace murve

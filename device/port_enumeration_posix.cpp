@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -52,6 +54,17 @@ std::string attribute(const std::string& path) {
     text.pop_back();
   }
   return text;
+}
+
+// Names in the order people count them: the name less its number, then the number by its value
+// (ttyUSB2 before ttyUSB10).
+bool in_natural_order(const std::string& a, const std::string& b) {
+  const auto key = [](std::string_view name) {
+    const std::size_t number = name.find_last_not_of("0123456789") + 1;  // npos + 1 is 0
+    const std::size_t value = std::min(name.find_first_not_of('0', number), name.size());
+    return std::make_tuple(name.substr(0, number), name.size() - value, name.substr(value), name);
+  };
+  return key(a) < key(b);
 }
 
 std::vector<std::string> folder_entries(const std::string& path) {
@@ -228,6 +241,7 @@ std::vector<SerialPortEntry> list_serial_ports(const std::string& root) {
       nodes.push_back(root.empty() ? node : "/dev/" + base_name(node));
     }
   }
+  std::sort(nodes.begin(), nodes.end(), in_natural_order);
   for (const std::string& node : nodes) {
     const std::string identity = identity_of(root + node);
     if (std::find(listed.begin(), listed.end(), identity) == listed.end()) {

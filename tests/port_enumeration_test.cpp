@@ -15,7 +15,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // A /dev and /sys as Linux has them for a PC's own UART, a ttyS node without one, an FTDI
-// adapter and an Arduino: "path=contents" is a file, "path>target" a symbolic link.
+// adapter, an Arduino and two nodes sysfs knows nothing of, whose names sort otherwise as text:
+// "path=contents" is a file, "path>target" a symbolic link.
 void make_tree(const fs::path& root) {
   const std::string usb = "sys/devices/usb1/";
   for (const std::string& entry : std::vector<std::string>{
@@ -23,6 +24,8 @@ void make_tree(const fs::path& root) {
            "dev/ttyS1=",
            "dev/ttyUSB0=",
            "dev/ttyACM0=",
+           "dev/ttyUSB10=",
+           "dev/ttyUSB2=",
            "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1234-if00-port0>../../ttyUSB0",
            "sys/class/tty/ttyS0/type=4",
            "sys/class/tty/ttyS1/type=0",
@@ -68,11 +71,11 @@ TEST(ListSerialPorts, ReadsDevAndSysfs) {
       {"no variable: the UART as COM1, then the adapters",
        false,
        {"1 /dev/ttyS0 UART 16550A (serial) ", "0 /dev/ttyACM0 Arduino Uno, USB 2341:0043 ",
-        "0 /dev/ttyUSB0 " + ftdi + " " + by_id}},
+        "0 /dev/ttyUSB0 " + ftdi + " " + by_id, "0 /dev/ttyUSB2  ", "0 /dev/ttyUSB10  "}},
       {"an adapter that COM9 maps to is listed once, as COM9",
        true,
        {"1 /dev/ttyS0 UART 16550A (serial) ", "9 " + usb + " " + ftdi + " " + by_id,
-        "0 /dev/ttyACM0 Arduino Uno, USB 2341:0043 "}},
+        "0 /dev/ttyACM0 Arduino Uno, USB 2341:0043 ", "0 /dev/ttyUSB2  ", "0 /dev/ttyUSB10  "}},
   };
   for (int number = 1; number <= 16; ++number) {
     unsetenv(("MURVECOLOR_COM" + std::to_string(number)).c_str());
