@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -25,6 +26,12 @@ struct Probe {
   bool murve = false;
   std::string outcome;
 };
+
+// A string from the system or the device as -list shows it, to a terminal or a pipe alike: an
+// adapter names itself, and its name may hold escape sequences meant for whoever reads it.
+std::string shown(std::string_view text) {
+  return printable(text);
+}
 
 // The line of the answer that names the device, as one line of plain text.
 std::string identity_line(const char* answer) {
@@ -75,7 +82,7 @@ Probe probe(const SerialPortEntry& port, unsigned baud) {
   Probe result;
   switch (identification.result) {
     case IdentifyResult::identified:
-      result = {true, identity_line(dialogue.reply())};
+      result = {true, shown(identity_line(dialogue.reply()))};
       break;
     case IdentifyResult::not_murve:
       result.outcome = message("answers, not a MURVE Pro");
@@ -133,8 +140,8 @@ int list_serial_ports_for_murve(const char* program, unsigned baud) {
   std::array<std::size_t, 3> widths{};
   for (const SerialPortEntry& port : ports) {
     std::array<std::string, 3> row = {
-        port.com_number > 0 ? format_text("COM%d", port.com_number) : "-", port.path,
-        port.description.empty() ? "-" : port.description};
+        port.com_number > 0 ? format_text("COM%d", port.com_number) : "-", shown(port.path),
+        port.description.empty() ? "-" : shown(port.description)};
     for (std::size_t column = 0; column < row.size(); ++column) {
       widths[column] = std::max(widths[column], row[column].size());
     }
@@ -145,14 +152,14 @@ int list_serial_ports_for_murve(const char* program, unsigned baud) {
     const Probe& found = probes[first_name[i]];
     const std::string outcome =
         found.murve && ports[i].com_number == 0
-            ? message(
-                  "{banner}; reach it with -port {path}",
-                  {{"banner", found.outcome},
-                   {"path", ports[i].stable_path.empty() ? ports[i].path : ports[i].stable_path}})
+            ? message("{banner}; reach it with -port {path}",
+                      {{"banner", found.outcome},
+                       {"path", shown(ports[i].stable_path.empty() ? ports[i].path
+                                                                   : ports[i].stable_path)}})
             : found.outcome;
     print_output("%-*s  %-*s  %-*s  %s\n", static_cast<int>(widths[0]), columns[i][0].c_str(),
                  static_cast<int>(widths[1]), columns[i][1].c_str(), static_cast<int>(widths[2]),
-                 columns[i][2].c_str(), shown_on_output(outcome).c_str());
+                 columns[i][2].c_str(), outcome.c_str());
     any_murve = any_murve || found.murve;
   }
   if (ports.empty()) {

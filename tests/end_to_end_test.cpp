@@ -15,6 +15,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -208,8 +209,10 @@ bool test_wrapped() {
 }
 
 // The command in a mount namespace of its own whose /dev holds only the pseudo-terminals (and
-// /dev/null): the machine's own serial ports are out of its sight. Empty unless run as root.
-std::vector<std::string> where_only_ptys_are_seen(const std::vector<std::string>& command) {
+// /dev/null): the machine's own serial ports are out of its sight. `then` is shell commands run
+// in it before the command. Empty unless run as root.
+std::vector<std::string> where_only_ptys_are_seen(const std::vector<std::string>& command,
+                                                  const std::string& then = "") {
   if (geteuid() != 0) {
     return {};
   }
@@ -222,7 +225,8 @@ std::vector<std::string> where_only_ptys_are_seen(const std::vector<std::string>
                                    "touch $keep/null; mount --bind /dev/null $keep/null; "
                                    "mount -t tmpfs none /dev; mkdir /dev/pts; "
                                    "mount --move $keep/pts /dev/pts; touch /dev/null; "
-                                   "mount --move $keep/null /dev/null; exec \"$@\"",
+                                   "mount --move $keep/null /dev/null; " +
+                                       then + (then.empty() ? "" : "; ") + "exec \"$@\"",
                                    "sh"};
   argv.insert(argv.end(), command.begin(), command.end());
   return argv;
@@ -450,9 +454,48 @@ TEST(EndToEnd, ListProbesEveryPortAtOnce) {
   const std::string second_name = dirs[0]->file("second-name");
   ASSERT_EQ(symlink(devices[0]->link_path().c_str(), second_name.c_str()), 0);
   environment.push_back("MURVECOLOR_COM12=" + second_name);
+  // USB adapters that no COM number maps to, named as their driver numbers them; each names
+  // itself with control characters, which the listing shows escaped, in a pipe too.
+  struct Adapter {
+    std::string node;
+    std::string manufacturer;
+    std::string product;
+    std::string serial;
+    std::string shown;  // its description in the listing
+  };
+  const std::string csi = "\x9b";  // a terminal's escape-and-[ in one byte
+  const std::vector<Adapter> adapters = {
+      {"ttyUSB2", "FTDI\x1b]52;c;aGk=\x07", "\x1b[2J", csi + "31m",
+       R"(FTDI\x1b]52;c;aGk=\x07 \x1b[2J, serial \x9b31m, USB 0403:6001)"},
+      {"ttyUSB10", "\xc2" + csi + "31m", "FT232R", "A1\rB\x7f",
+       R"(\xc2\x9b31m FT232R, serial A1\rB\x7f, USB 0403:6001)"},
+  };
+  TempDir sysfs;
+  std::string then = "mount --bind " + sysfs.file("sys") + " /sys";
+  std::vector<std::unique_ptr<SimulatedDevice>> adapter_devices;
+  for (const Adapter& adapter : adapters) {
+    const std::string usb = sysfs.file("sys/devices/" + adapter.node);
+    std::filesystem::create_directories(usb + "/interface");
+    std::filesystem::create_directories(sysfs.file("sys/class/tty/" + adapter.node));
+    for (const auto& [name, text] :
+         std::vector<std::pair<std::string, std::string>>{{"idVendor", "0403"},
+                                                          {"idProduct", "6001"},
+                                                          {"manufacturer", adapter.manufacturer},
+                                                          {"product", adapter.product},
+                                                          {"serial", adapter.serial}}) {
+      write_file(usb + "/" + name, text + "\n");
+    }
+    std::filesystem::create_symlink("../../../devices/" + adapter.node + "/interface",
+                                    sysfs.file("sys/class/tty/" + adapter.node + "/device"));
+    dirs.push_back(std::make_unique<TempDir>());
+    adapter_devices.push_back(std::make_unique<SimulatedDevice>(*dirs.back()));
+    ASSERT_TRUE(adapter_devices.back()->started());
+    then += "; ln -s " + adapter_devices.back()->link_path() + " /dev/" + adapter.node;
+  }
   const int holder = open(devices[3]->link_path().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
-  const std::vector<std::string> command = where_only_ptys_are_seen(murvecolor_command({"-list"}));
+  const std::vector<std::string> command =
+      where_only_ptys_are_seen(murvecolor_command({"-list"}), then);
   if (command.empty()) {
     close(holder);
     GTEST_SKIP() << "only root can hide this machine's own serial ports from -list";
@@ -482,13 +525,24 @@ TEST(EndToEnd, ListProbesEveryPortAtOnce) {
   EXPECT_NE(line.find(second_name), std::string::npos);
   EXPECT_EQ(line.substr(line.size() - std::min(line.size(), ports[0].outcome.size())),
             ports[0].outcome);
+  for (std::size_t i = 0; i < adapters.size(); ++i) {
+    std::getline(lines, line);
+    const std::string path = "/dev/" + adapters[i].node;
+    EXPECT_EQ(line.rfind("- ", 0), 0u) << line;
+    EXPECT_NE(line.find("  " + path + " "), std::string::npos) << line;
+    EXPECT_NE(line.find("  " + adapters[i].shown + "  "), std::string::npos) << line;
+    const std::string outcome = ports[0].outcome + "; reach it with -port " + path;
+    EXPECT_EQ(line.substr(line.size() - std::min(line.size(), outcome.size())), outcome);
+    EXPECT_EQ(adapter_devices[i]->received(), "\rh\r");
+  }
+  EXPECT_EQ(run.output.find_first_of("\x1b\x07\x7f\x9b\r"), std::string::npos);
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.error_output, "");
   // Four silent ports, probed one after the other, would take 8 s; at once, 2 s.
   EXPECT_LT(run.elapsed, run_bound(std::chrono::milliseconds(5000)));
   // None of them a MURVE Pro: exit status 1.
-  const ProcessResult none =
-      run_process(command, {environment[2]}, run_bound(std::chrono::seconds(20)));
+  const ProcessResult none = run_process(where_only_ptys_are_seen(murvecolor_command({"-list"})),
+                                         {environment[2]}, run_bound(std::chrono::seconds(20)));
   EXPECT_EQ(none.exit_status, 1);
   EXPECT_EQ(none.error_output, "murvecolor: no MURVE Pro answered on any serial port\n");
 }
