@@ -65,7 +65,9 @@ Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
                                                             {"read", hex_byte(read[address])}};
           differences.push_back(
               wrote ? message("{address}: wrote {expected}, read {read}", parts)
-                    : message("{address}: expected {expected}, read {read}", parts));
+                    : message("{address}: the settings file gives {expected}, the device holds "
+                              "{read}",
+                              parts));
         }
       }
     } else {
@@ -121,7 +123,18 @@ Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
   for (const std::string& failure : failures) {
     list += (list.empty() ? "" : message(", ")) + failure;
   }
-  verdict.lines.push_back(message("verify failed: {failures}", {{"failures", list}}));
+  const std::initializer_list<MessagePart> summary = {{"failures", list}};
+  if (wrote) {
+    verdict.lines.push_back(message("verify failed: {failures}", summary));
+  } else if (!differences.empty() && settings_read_whole) {
+    // -check wrote nothing: it says how the device stands against the settings file, which it
+    // can't when the lines not read may be what the device holds.
+    verdict.lines.push_back(
+        message("the device does not match the settings file: {failures}", summary));
+  } else {
+    verdict.lines.push_back(
+        message("cannot tell whether the device matches the settings file: {failures}", summary));
+  }
   for (std::size_t i = 0; i < differences.size() && i < k_listed_differences; ++i) {
     verdict.lines.push_back(differences[i]);
   }

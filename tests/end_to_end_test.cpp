@@ -1008,8 +1008,8 @@ TEST(EndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
     std::string settings = "";  // the -config path; "" an empty file
     std::string error = "";     // what standard error says; "" not checked
   };
-  const std::string failed_blocks =
-      "verify failed: 6 blocks not read back\n0x080-0x09f: not read back\n0x0c0-0x0df: not read "
+  const std::string unread_blocks =
+      "6 blocks not read back\n0x080-0x09f: not read back\n0x0c0-0x0df: not read "
       "back\n0x0e0-0x0ff: not read back\n0x100-0x11f: not read back\n0x120-0x13f: not read "
       "back\n0x140-0x15f: not read back\n";
   const std::string programmed = eeprom_after_echoed_commands(written());
@@ -1027,7 +1027,11 @@ TEST(EndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
        "verify failed: 1 of 210 bytes differs\n0x0c4: wrote 3f, read 3e\n",
        1},
       {"the same device without -verify", {"--corrupt", "0x0c4"}, "", "", 0},
-      {"blocks that can't be read", {"--upper-hex"}, "-verify", failed_blocks, 1},
+      {"blocks that can't be read",
+       {"--upper-hex"},
+       "-verify",
+       "verify failed: " + unread_blocks,
+       1},
       // -check writes nothing, and compares what the device holds with the file.
       {"-check, a device that holds the file",
        {},
@@ -1038,13 +1042,15 @@ TEST(EndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
       {"-check, one byte differs",
        {},
        "-check",
-       "verify failed: 1 of 210 bytes differs\n0x0c4: expected 3f, read 3e\n",
+       "the device does not match the settings file: 1 of 210 bytes differs\n"
+       "0x0c4: the settings file gives 3f, the device holds 3e\n",
        1,
        one_byte_off},
       {"-check, an erased device",
        {},
        "-check",
-       "verify failed: 183 of 210 bytes differ\n0x080: expected aa, read ff\n{any}",
+       "the device does not match the settings file: 183 of 210 bytes differ\n"
+       "0x080: the settings file gives aa, the device holds ff\n{any}",
        1},
       // Its first read fails (EIO): the device holds what was read, which is not the file.
       {"-verify, a file not read whole",
@@ -1063,6 +1069,20 @@ TEST(EndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
        programmed,
        "/proc/self/mem",
        "read error: Input/output error; the file was not read whole, so -check fails"},
+      {"-check, a file not read whole and a byte that differs from the lines read",
+       {},
+       "-check",
+       "cannot tell whether the device matches the settings file: 1 of 210 bytes differs, the "
+       "settings file not read whole\n0x0c4: the settings file gives 3f, the device holds 3e\n",
+       1,
+       one_byte_off,
+       "/proc/self/mem"},
+      {"-check, blocks that can't be read",
+       {"--upper-hex"},
+       "-check",
+       "cannot tell whether the device matches the settings file: " + unread_blocks,
+       1,
+       programmed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

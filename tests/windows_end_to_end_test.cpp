@@ -430,7 +430,8 @@ TEST_F(WindowsEndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
         prefix.run_murvecolor({"-com", "5", "-config", "empty.cfg", "-check"});
     EXPECT_EQ(check.exit_status, corrupt ? 1 : 0);
     EXPECT_NE(
-        check.output.find(corrupt ? "\nverify failed: 1 of 210 bytes differs\n0x0c4: expected"
+        check.output.find(corrupt ? "\nthe device does not match the settings file: 1 of 210 "
+                                    "bytes differs\n0x0c4: the settings file gives 3f"
                                   : "\nverified: 210 bytes at 0x080-0x151 hold the signature"),
         std::string::npos)
         << check.output;
