@@ -133,7 +133,7 @@ TEST(Language, StandardOutputIsTheSameBytesInEveryLocale) {
   ASSERT_NE(verdict, std::string::npos);
   EXPECT_EQ(outputs[1].substr(0, verdict), outputs[0].substr(0, verdict));
   EXPECT_EQ(outputs[1].substr(verdict),
-            "照合しました: 0x080-0x151の210バイトは書き込んだとおりに読み戻せました。\n\n");
+            "照合しました。0x080-0x151の210バイトは書き込んだとおりに読み戻せました。\n\n");
 }
 
 // The compiled catalogue, read as the Windows programs read theirs: every translation keeps its
