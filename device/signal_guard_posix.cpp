@@ -48,6 +48,9 @@ constexpr GuardedSignal k_guarded_signals[] = {
     {SIGSTKFLT, "SIGSTKFLT"}, {SIGPWR, "SIGPWR"},
 #endif
 };
+// The kernel raises these for the program's own fault (a breakpoint, a system call its filter
+// forbids), which keeps its default action; another process may send them, as it does SIGTERM.
+constexpr GuardedSignal k_guarded_when_sent[] = {{SIGTRAP, "SIGTRAP"}, {SIGSYS, "SIGSYS"}};
 
 std::array<PortSlot, 64> g_slots;
 
@@ -68,20 +71,8 @@ void give_back(int fd, const termios& saved) {
   flock(fd, LOCK_UN);
 }
 
-// Gives every port back, says what the interruption left behind, then ends the process as the
-// signal would have. The descriptors stay open to the end: a thread still using one must not
-// find its number given to another file.
-void give_ports_back(int signal_number) {
-  for (PortSlot& slot : g_slots) {
-    if (const int fd = slot.fd.exchange(-1); fd >= 0) {
-      give_back(fd, slot.saved);
-    }
-  }
-  // Once, should two signals come at once.
-  if (const std::size_t length = g_notice_length.exchange(0); length > 0) {
-    const ssize_t ignored = write(STDERR_FILENO, g_notice.data(), length);
-    static_cast<void>(ignored);
-  }
+// Ends the process by the signal's default action, from its handler.
+[[noreturn]] void end_by_default(int signal_number) {
   struct sigaction default_action {};
   default_action.sa_handler = SIG_DFL;
   sigset_t only_this;
@@ -96,8 +87,35 @@ void give_ports_back(int signal_number) {
   _exit(128 + signal_number);
 }
 
-// Installs the handler for one signal, unless the process was started with it ignored.
-SystemError guard(int signal_number) {
+// Gives every port back, says what the interruption left behind, then ends the process as the
+// signal would have. The descriptors stay open to the end: a thread still using one must not
+// find its number given to another file.
+[[noreturn]] void give_ports_back(int signal_number) {
+  for (PortSlot& slot : g_slots) {
+    if (const int fd = slot.fd.exchange(-1); fd >= 0) {
+      give_back(fd, slot.saved);
+    }
+  }
+  // Once, should two signals come at once.
+  if (const std::size_t length = g_notice_length.exchange(0); length > 0) {
+    const ssize_t ignored = write(STDERR_FILENO, g_notice.data(), length);
+    static_cast<void>(ignored);
+  }
+  end_by_default(signal_number);
+}
+
+void give_ports_back_when_sent(int signal_number, siginfo_t* info, void*) {
+  const bool sent =
+      info->si_code == SI_USER || info->si_code == SI_QUEUE || info->si_code == SI_TKILL;
+  if (sent) {
+    give_ports_back(signal_number);
+  }
+  end_by_default(signal_number);
+}
+
+// Installs the handler for one signal, unless the process was started with it ignored; with
+// `only_when_sent`, the ports are given back only when another process sent it.
+SystemError guard(int signal_number, bool only_when_sent = false) {
   struct sigaction found {};
   if (sigaction(signal_number, nullptr, &found) != 0) {
     return {errno, system_error_text(errno)};
@@ -106,10 +124,14 @@ SystemError guard(int signal_number) {
     return {};
   }
   struct sigaction action {};
-  action.sa_handler = give_ports_back;
+  if (only_when_sent) {
+    action.sa_sigaction = give_ports_back_when_sent;
+    action.sa_flags = SA_SIGINFO;
+  } else {
+    action.sa_handler = give_ports_back;
+  }
   // Every signal held off meanwhile: the handler is not itself interrupted.
-  sigfillset(&action.sa_mask);
-  if (sigaction(signal_number, &action, nullptr) != 0) {
+  if (sigfillset(&action.sa_mask) != 0 || sigaction(signal_number, &action, nullptr) != 0) {
     return {errno, system_error_text(errno)};
   }
   return {};
@@ -124,6 +146,11 @@ std::vector<GuardGap> install_signal_guard() {
   }
   for (const GuardedSignal& guarded : k_guarded_signals) {
     if (SystemError error = guard(guarded.number); error.failed()) {
+      gaps.push_back({guarded.name, std::move(error)});
+    }
+  }
+  for (const GuardedSignal& guarded : k_guarded_when_sent) {
+    if (SystemError error = guard(guarded.number, true); error.failed()) {
       gaps.push_back({guarded.name, std::move(error)});
     }
   }
