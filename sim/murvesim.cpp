@@ -83,9 +83,31 @@ struct SimOptions {
 
 volatile std::sig_atomic_t g_stop_requested = 0;
 
-void request_stop(int) {
+// Every signal whose default action ends the process is a stop request, so that the link goes
+// with murvesim; but SIGTRAP and SIGSYS only as another process sends them: raised by the
+// kernel for murvesim's own fault, they keep their default action.
+void request_stop(int signal_number, siginfo_t* info, void*) {
+  const bool sent =
+      info->si_code == SI_USER || info->si_code == SI_QUEUE || info->si_code == SI_TKILL;
+  if ((signal_number == SIGTRAP || signal_number == SIGSYS) && !sent) {
+    // Taken once the handler returns, by the default action.
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+    return;
+  }
   g_stop_requested = 1;
 }
+
+constexpr int k_stopping_signals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGTRAP, SIGABRT,   SIGUSR1, SIGUSR2,
+    SIGALRM,   SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef __linux__
+    SIGSTKFLT, SIGPWR,
+#endif
+};
 
 constexpr const char* k_usage =
     "usage: murvesim --link PATH [options]\n"
@@ -581,14 +603,18 @@ int serve(const SimOptions& options) {
   }
   // Set before the link exists, so that a stop request from then on removes it again.
   struct sigaction stop {};
-  stop.sa_handler = request_stop;
-  sigemptyset(&stop.sa_mask);  // no SA_RESTART: a blocked wait returns to see the request
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-    if (sigaction(signal_number, &stop, nullptr) != 0) {
+  stop.sa_sigaction = request_stop;
+  stop.sa_flags = SA_SIGINFO;  // no SA_RESTART: a blocked wait returns to see the request
+  for (int signal_number : k_stopping_signals) {
+    if (sigemptyset(&stop.sa_mask) != 0 || sigaction(signal_number, &stop, nullptr) != 0) {
       std::fprintf(stderr, "murvesim: cannot handle signal %d: %s\n", signal_number,
                    std::strerror(errno));
       return 1;
     }
+  }
+  // Best effort: a tool may keep one for itself (valgrind keeps SIGRTMAX).
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
+    sigaction(signal_number, &stop, nullptr);
   }
   // A socket whose other end has gone fails the write instead.
   std::signal(SIGPIPE, SIG_IGN);

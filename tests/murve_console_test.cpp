@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <limits>
 #include <string>
 #include <thread>
@@ -292,6 +294,21 @@ TEST(Murvesim, OptionsShapeWhatTheLineCarries) {
         run_process({MURVESIM_EXE, "--link", dir.file("port"), "--corrupt", address}, {},
                     std::chrono::seconds(5));
     EXPECT_EQ(run.exit_status, 2);
+  }
+}
+
+// A link left behind would point at a pseudo-terminal that a later terminal may get.
+TEST(Murvesim, RemovesItsLinkWhenAnySignalStopsIt) {
+  for (const int signal_number : {SIGQUIT, SIGTRAP, SIGRTMIN}) {
+    SCOPED_TRACE(signal_number);
+    TempDir dir;
+    const std::string link = dir.file("port");
+    struct stat found {};
+    const ProcessResult run =
+        run_process({MURVESIM_EXE, "--link", link}, {}, std::chrono::seconds(5), dir.path(),
+                    {signal_number, {}, [&] { return lstat(link.c_str(), &found) == 0; }});
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_NE(lstat(link.c_str(), &found), 0);
   }
 }
 
