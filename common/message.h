@@ -5,6 +5,7 @@
 // pieced together from fragments. The catalogues are made from po/*.po (see docs/DEVELOPMENT.md).
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,12 @@ void choose_message_language();
 // Whether standard error and the messages are in UTF-8 (as the locale's character set says); if
 // not, text outside ASCII is shown escaped.
 bool messages_in_utf8();
+
+#ifndef _WIN32
+// `text` (UTF-8) in the locale's character set, or nothing when the set lacks one of its
+// characters.
+std::optional<std::string> in_character_set(std::string_view text);
+#endif
 
 struct MessagePart {
   std::string_view name;
