@@ -9,10 +9,20 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 tools/ensure-packages cmake g++ ninja-build libgtest-dev
-# The message catalogues (msgfmt, xgettext, msgcmp), and the Japanese locale their tests run in.
+# The message catalogues (msgfmt, xgettext, msgcmp), and the Japanese locales their tests run in.
 tools/ensure-packages gettext locales
-locale -a 2>/dev/null | grep -qx 'ja_JP.utf8' || localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 ||
-  echo "test.sh: cannot make the ja_JP.UTF-8 locale; the Japanese tests will skip"
+# As locale -a lists it: ja_JP.SJIS is ja_JP.sjis there.
+have_locale() {
+  local codeset=${1#*.}
+  codeset=${codeset,,}
+  locale -a 2>/dev/null | grep -qx "${1%%.*}.${codeset//[^a-z0-9]/}"
+}
+# localedef fails on Shift_JIS, which is not ASCII at 0x5c and 0x7e, yet makes the locale.
+for wanted in ja_JP.UTF-8:UTF-8 ja_JP.SJIS:SHIFT_JIS ja_JP.eucJP:EUC-JP; do
+  name=${wanted%%:*}
+  have_locale "$name" || localedef -i ja_JP -f "${wanted#*:}" "$name" 2>/dev/null || true
+  have_locale "$name" || echo "test.sh: cannot make the $name locale; the tests in it will skip"
+done
 # Rendering the manual pages, and building the Debian package (dpkg-shlibdeps needs file) and
 # checking it.
 tools/ensure-packages groff-base man-db dpkg-dev file lintian

@@ -1,7 +1,10 @@
 #include "app/usage_text.h"
 
 #include <cstdio>
+#include <optional>
+#include <string>
 
+#include "common/message.h"
 #include "common/report.h"
 
 namespace murve {
@@ -68,6 +71,12 @@ void print_usage_text() {
   }
 #else
   static_cast<void>(k_utf8_code_page);
+  // In the locale's character set (Shift_JIS, EUC-JP) where it has every character; otherwise
+  // UTF-8, as in the C locale.
+  if (const std::optional<std::string> converted = in_character_set(k_usage_text_utf8)) {
+    print_output("%.*s", static_cast<int>(converted->size()), converted->data());
+    return;
+  }
 #endif
   print_output("%.*s", static_cast<int>(k_usage_text_utf8.size()), k_usage_text_utf8.data());
 }

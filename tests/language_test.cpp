@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/usage_text.h"
 #include "common/catalogue.h"
 #include "test_support.h"
 
@@ -136,6 +137,21 @@ TEST(Language, ExplanationsInJapaneseUnderAJapaneseLocale) {
        "open error.[nope.cfg]\n",
        "murvecolor: nope.cfg: cannot open the settings file: No such file or directory{any}\n",
        locale_of({"LANG=C", "LC_MESSAGES=ja_JP.UTF-8"})},
+      // The usage text in the locale's character set, as standard error is.
+      {"a command-line error in Shift_JIS",
+       {"-com", "0"},
+       std::string(murve::usage_text_utf8()),
+       "murvecolor: -comには1から16までのポート番号を指定してください。{any}\n",
+       {"LC_ALL=ja_JP.SJIS"},
+       "SHIFT_JIS",
+       "ja_JP.SJIS"},
+      {"a command-line error in EUC-JP",
+       {"-com", "0"},
+       std::string(murve::usage_text_utf8()),
+       "murvecolor: -comには1から16までのポート番号を指定してください。{any}\n",
+       {"LC_ALL=ja_JP.eucJP"},
+       "EUC-JP",
+       "ja_JP.eucJP"},
   };
   for (const LanguageCase& c : cases) {
     if (!c.locale.empty() && std::setlocale(LC_CTYPE, c.locale.c_str()) == nullptr) {
