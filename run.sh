@@ -1,17 +1,33 @@
 #!/usr/bin/env bash
-# Builds murvecolor and murvesim, then writes the example settings (or the file given) into a
-# MURVE Pro, with -verify: the device that MURVECOLOR_COM5 names, or else a simulated one started
-# for the run. The exit status is murvecolor's: 0 when the device holds what was written.
+# Builds murvecolor and murvesim, then writes the example settings (or the file given, a path
+# from where it is run) into a MURVE Pro, with -verify: the device that MURVECOLOR_COM5 names, or
+# else a simulated one started for the run. The exit status is murvecolor's: 0 when the device
+# holds what was written.
 set -euo pipefail
-cd "$(dirname "$0")"
-settings=${1:-examples/murve_color.cfg}
+source=$(cd "$(dirname "$0")" && pwd)
+# The programs as the commands it prints name them: from here, or from anywhere.
+if [ "$PWD" = "$source" ]; then
+  shown=build-run
+  settings=${1:-examples/murve_color.cfg}
+else
+  shown=$(printf %q "$source")/build-run
+  settings=${1:-$source/examples/murve_color.cfg}
+fi
+shown_settings=$(printf %q "$settings")
 
-tools/ensure-packages cmake g++ ninja-build
-cmake -S . -B build-run -G Ninja -DMURVECOLOR_BUILD_TESTS=OFF >/dev/null
-cmake --build build-run >/dev/null
+echo "run.sh: the packages the build needs (tools/build-packages)"
+# shellcheck disable=SC2046 # one name a word
+"$source/tools/ensure-packages" $(grep -v '^#' "$source/tools/build-packages")
+echo "run.sh: configuring $shown/"
+cmake -S "$source" -B "$source/build-run" -G Ninja -DMURVECOLOR_BUILD_TESTS=OFF >/dev/null
+jobs=$(nproc 2>/dev/null || echo 2)
+echo "run.sh: building murvecolor and murvesim, $jobs at a time"
+cmake --build "$source/build-run" -j "$jobs"
 
 if [ -n "${MURVECOLOR_COM5:-}" ]; then
-  exec build-run/murvecolor -com 5 -config "$settings" -verify
+  echo "run.sh: MURVECOLOR_COM5=$(printf %q "$MURVECOLOR_COM5") $shown/murvecolor -com 5" \
+    "-config $shown_settings -verify"
+  exec "$source/build-run/murvecolor" -com 5 -config "$settings" -verify
 fi
 
 work=$(mktemp -d)
@@ -21,12 +37,20 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-build-run/murvesim --link "$work/murve-com5" --eeprom "$work/eeprom.bin" >"$work/murvesim.out" &
+"$source/build-run/murvesim" --link "$work/murve-com5" --eeprom "$work/eeprom.bin" \
+  >"$work/murvesim.out" &
 sim_pid=$!
 for _ in $(seq 50); do
   [ -s "$work/murvesim.out" ] && break
   sleep 0.1
 done
-echo "# simulated MURVE Pro: $(cat "$work/murvesim.out")"
-echo "# build-run/murvecolor -com 5 -config $settings -verify"
-MURVECOLOR_COM5="$work/murve-com5" build-run/murvecolor -com 5 -config "$settings" -verify
+echo "run.sh: programming a simulated MURVE Pro with $shown_settings"
+status=0
+MURVECOLOR_COM5="$work/murve-com5" "$source/build-run/murvecolor" -com 5 -config "$settings" \
+  -verify || status=$?
+cat <<EOF
+run.sh: that simulated device is gone now; to try again by hand, start one (kill %1 stops it)
+  $shown/murvesim --link /tmp/murve-com5 --eeprom /tmp/eeprom.bin &
+  $shown/murvecolor -port /tmp/murve-com5 -config $shown_settings -verify
+EOF
+exit "$status"

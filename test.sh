@@ -8,9 +8,12 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-tools/ensure-packages cmake g++ ninja-build libgtest-dev
-# The message catalogues (msgfmt, xgettext, msgcmp), and the Japanese locales their tests run in.
-tools/ensure-packages gettext locales
+# What the build needs, the list run.sh installs (gettext's msgfmt, xgettext and msgcmp make and
+# check the message catalogues), and GoogleTest.
+# shellcheck disable=SC2046 # one name a word
+tools/ensure-packages $(grep -v '^#' tools/build-packages) libgtest-dev
+# The Japanese locales the tests run in.
+tools/ensure-packages locales
 # As locale -a lists it: ja_JP.SJIS is ja_JP.sjis there.
 have_locale() {
   local codeset=${1#*.}
