@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "common/message.h"
+#include "common/platform.h"
 #include "common/port_options.h"
-#include "common/process_setup.h"
 #include "common/report.h"
 #include "device/device_programming.h"
 #include "device/serial_link.h"

@@ -12,6 +12,7 @@
 #include "app/verification.h"
 #include "common/device_messages.h"
 #include "common/message.h"
+#include "common/platform.h"
 #include "common/port_options.h"
 #include "common/report.h"
 #include "device/device_programming.h"

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "common/message.h"
+#include "common/platform.h"
 #include "common/report.h"
 
 namespace murve {
@@ -48,8 +48,6 @@ constexpr std::string_view k_usage_text_shift_jis =
     "B\n"
     "\n";
 
-constexpr unsigned k_utf8_code_page = 65001;
-
 }  // namespace
 
 std::string_view usage_text_utf8() {
@@ -61,24 +59,18 @@ std::string_view usage_text_shift_jis() {
 }
 
 void print_usage_text() {
-#ifdef _WIN32
-  // A console takes characters, which print_output gives it; elsewhere the fixed bytes.
-  if (!is_terminal(stdout)) {
-    const std::string_view text =
-        output_code_page() == k_utf8_code_page ? k_usage_text_utf8 : k_usage_text_shift_jis;
-    print_output_bytes("%.*s", static_cast<int>(text.size()), text.data());
+  // A console takes characters and UTF-8 goes out as it is; in any other code page, the fixed
+  // bytes.
+  if (!text_goes_out_in_utf8(stdout)) {
+    print_output_bytes("%.*s", static_cast<int>(k_usage_text_shift_jis.size()),
+                       k_usage_text_shift_jis.data());
     return;
   }
-#else
-  static_cast<void>(k_utf8_code_page);
   // In the locale's character set (Shift_JIS, EUC-JP) where it has every character; otherwise
   // UTF-8, as in the C locale.
-  if (const std::optional<std::string> converted = in_character_set(k_usage_text_utf8)) {
-    print_output("%.*s", static_cast<int>(converted->size()), converted->data());
-    return;
-  }
-#endif
-  print_output("%.*s", static_cast<int>(k_usage_text_utf8.size()), k_usage_text_utf8.data());
+  const std::optional<std::string> converted = in_character_set(k_usage_text_utf8);
+  const std::string_view text = converted ? std::string_view(*converted) : k_usage_text_utf8;
+  print_output("%.*s", static_cast<int>(text.size()), text.data());
 }
 
 }  // namespace murve

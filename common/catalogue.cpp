@@ -1,12 +1,7 @@
 #include "common/catalogue.h"
 
+#include <algorithm>
 #include <cstring>
-
-#ifdef _WIN32
-#include <windows.h>
-
-#include "common/report.h"
-#endif
 
 namespace murve {
 namespace {
@@ -95,27 +90,5 @@ std::vector<std::pair<std::string_view, std::string_view>> Catalogue::entries() 
   }
   return all;
 }
-
-#ifdef _WIN32
-// Made by the build from po/ja.po (cmake/embed-catalogue.cmake).
-extern const unsigned char k_catalogue_ja[];
-extern const std::size_t k_catalogue_ja_size;
-
-namespace {
-Catalogue chosen;
-}  // namespace
-
-void choose_embedded_catalogue() {
-  // Redirected in a code page without kana, Japanese would be all '?': English says more.
-  if (PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE &&
-      output_shows("日本語のメッセージを表示します")) {
-    chosen = Catalogue({k_catalogue_ja, k_catalogue_ja_size});
-  }
-}
-
-const char* embedded_translation(const char* text) {
-  return chosen.translate(text);
-}
-#endif
 
 }  // namespace murve

@@ -1,7 +1,8 @@
 #pragma once
 
 // A compiled message catalogue (gettext's .mo format) read in memory: what Windows uses, whose
-// C runtime has no gettext, from the catalogue built into the program.
+// C runtime has no gettext, from the catalogue built into the program
+// (platform_win32.cpp chooses it).
 
 #include <cstdint>
 #include <span>
@@ -34,12 +35,5 @@ class Catalogue {
   std::uint32_t translations_ = 0;
   bool swapped_ = false;
 };
-
-#ifdef _WIN32
-// Chooses the catalogue built into the program for the user's display language, if any.
-void choose_embedded_catalogue();
-// The translation in the chosen catalogue, or `text`.
-const char* embedded_translation(const char* text);
-#endif
 
 }  // namespace murve

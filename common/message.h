@@ -5,7 +5,6 @@
 // pieced together from fragments. The catalogues are made from po/*.po (see docs/DEVELOPMENT.md).
 
 #include <initializer_list>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,24 +13,8 @@
 
 namespace murve {
 
-// The catalogue's name: its .mo files are murvecolor.mo.
-inline constexpr const char* k_catalogue = "murvecolor";
-
-// Chooses the messages' language from the user's settings: on POSIX the locale's (LANGUAGE,
-// LC_ALL, LC_MESSAGES, LANG, as gettext reads them; LC_ALL=C is English), on Windows the user's
-// display language. Only messages and their character set follow it: numbers, the settings
-// file and what the device is sent read the same in every locale.
-void choose_message_language();
-
-// Whether standard error and the messages are in UTF-8 (as the locale's character set says); if
-// not, text outside ASCII is shown escaped.
-bool messages_in_utf8();
-
-#ifndef _WIN32
-// `text` (UTF-8) in the locale's character set, or nothing when the set lacks one of its
-// characters.
-std::optional<std::string> in_character_set(std::string_view text);
-#endif
+// The messages' language and their character set are the platform's (common/platform.h):
+// choose_message_language() and messages_in_utf8().
 
 struct MessagePart {
   std::string_view name;

@@ -1,19 +1,11 @@
 #include "common/report.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 
-#include "common/message.h"
+#include "common/platform.h"
 #include "settings/text_format.h"
-
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace murve {
 namespace {
@@ -24,6 +16,8 @@ int first_output_error = 0;
 
 std::string escaped(unsigned char byte) {
   switch (byte) {
+    case '\n':
+      return "\\n";
     case '\r':
       return "\\r";
     case '\t':
@@ -76,91 +70,31 @@ std::size_t utf8_sequence(std::string_view text) {
   return length;
 }
 
-#ifdef _WIN32
-
-// The stream's console, or nullptr when it goes elsewhere.
-HANDLE console_of(std::FILE* stream) {
-  const int fd = _fileno(stream);
-  // A program started without the stream has no descriptor for it (-2).
-  const HANDLE handle =
-      fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-  DWORD mode = 0;
-  return GetConsoleMode(handle, &mode) != 0 ? handle : nullptr;
+// How many bytes at the start of `text` are kept for `reader` as they are; 0: the first byte is
+// shown otherwise.
+std::size_t kept_length(std::string_view text, PrintableFor reader) {
+  const auto byte = static_cast<unsigned char>(text[0]);
+  if (byte >= 0x20 && byte < 0x7f) {
+    return 1;
+  }
+  switch (reader) {
+    case PrintableFor::message:
+      return byte >= 0x80 && messages_in_utf8() ? utf8_sequence(text) : 0;
+    case PrintableFor::terminal:
+      if (byte == '\n' || byte == '\t') {
+        return 1;
+      }
+      if (byte == '\r' && text.substr(0, 2) == "\r\n") {
+        return 2;
+      }
+      return byte >= 0x80 ? utf8_sequence(text) : 0;
+    case PrintableFor::file_comment:
+      return byte >= 0x80 ? 1 : 0;
+    case PrintableFor::listing:
+      break;
+  }
+  return 0;
 }
-
-std::wstring widened(std::string_view text) {
-  const int size = static_cast<int>(text.size());
-  const int length = size == 0 ? 0 : MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
-  if (length > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
-  }
-  return wide;
-}
-
-struct Narrowed {
-  std::string text;
-  bool whole = true;  // no character replaced
-};
-
-// `wide` in `code_page`, with '?' for a character it lacks; no best fit, which would show
-// another character ("a" for "ä") as if it were the one meant.
-Narrowed narrowed(std::wstring_view wide, unsigned code_page) {
-  Narrowed result;
-  const int size = static_cast<int>(wide.size());
-  if (size == 0) {
-    return result;
-  }
-  BOOL replaced = FALSE;
-  const bool utf8 = code_page == CP_UTF8;
-  DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-  const char* replacement = utf8 ? nullptr : "?";
-  BOOL* replacing = utf8 ? nullptr : &replaced;
-  int length =
-      WideCharToMultiByte(code_page, flags, wide.data(), size, nullptr, 0, replacement, replacing);
-  if (length == 0 && !utf8) {
-    // GB18030, ISO-2022-JP and the like take neither flags nor a replacement character.
-    flags = 0;
-    replacement = nullptr;
-    replacing = nullptr;
-    length = WideCharToMultiByte(code_page, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  }
-  if (length == 0) {
-    code_page = CP_UTF8;  // a code page that is not installed
-    length = WideCharToMultiByte(code_page, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  }
-  result.text.resize(static_cast<std::size_t>(std::max(length, 0)));
-  if (length > 0) {
-    WideCharToMultiByte(code_page, flags, wide.data(), size, result.text.data(), length,
-                        replacement, replacing);
-  }
-  result.whole = replaced == FALSE;
-  return result;
-}
-
-// UTF-8 text to `stream` as it takes it (see report.h); false, with errno, when the write failed.
-bool write_text(std::FILE* stream, std::string_view text) {
-  if (std::all_of(text.begin(), text.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-    return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
-  }
-  const std::wstring wide = widened(text);
-  if (const HANDLE console = console_of(stream); console != nullptr) {
-    if (std::fflush(stream) != 0) {
-      return false;
-    }
-    DWORD written = 0;
-    if (WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) ==
-        0) {
-      errno = EIO;
-      return false;
-    }
-    return true;
-  }
-  const std::string converted = narrowed(wide, output_code_page()).text;
-  return std::fwrite(converted.data(), 1, converted.size(), stream) == converted.size();
-}
-#endif
 
 void keep_output_failure(bool written) {
   if (!written && first_output_error == 0) {
@@ -170,20 +104,16 @@ void keep_output_failure(bool written) {
 
 }  // namespace
 
-std::string printable(std::string_view text) {
-  const bool utf8 = messages_in_utf8();
+std::string printable(std::string_view text, PrintableFor reader) {
   std::string shown;
   for (std::size_t at = 0; at < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[at]);
-    const std::size_t length = utf8 && byte >= 0x80 ? utf8_sequence(text.substr(at)) : 0;
-    if (length > 0) {
+    if (const std::size_t length = kept_length(text.substr(at), reader); length > 0) {
       shown.append(text, at, length);
       at += length;
-    } else if (byte < 0x20 || byte > 0x7e) {
-      shown += escaped(byte);
-      ++at;
     } else {
-      shown += text[at++];
+      shown +=
+          reader == PrintableFor::listing ? "." : escaped(static_cast<unsigned char>(text[at]));
+      ++at;
     }
   }
   return shown;
@@ -200,47 +130,15 @@ std::string quoted_word(std::string_view text) {
   return printable(text.substr(0, cut)) + "...";
 }
 
-bool is_terminal(std::FILE* stream) {
-#ifdef _WIN32
-  // _isatty is true of NUL and of a printer too; only a console takes escape sequences.
-  return console_of(stream) != nullptr;
-#else
-  return isatty(fileno(stream)) == 1;
-#endif
-}
-
 std::string shown_on_output(std::string_view text) {
   static const bool terminal = is_terminal(stdout);
-  return terminal ? escape_for_terminal(text) : std::string(text);
-}
-
-std::string escape_for_terminal(std::string_view text) {
-  std::string shown;
-  for (std::size_t at = 0; at < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[at]);
-    const bool line_end = byte == '\n' || (byte == '\r' && text.substr(at, 2) == "\r\n");
-    if (line_end || byte == '\t' || (byte >= 0x20 && byte < 0x7f)) {
-      shown += text[at++];
-    } else if (const std::size_t length = byte >= 0x80 ? utf8_sequence(text.substr(at)) : 0;
-               length > 0) {
-      shown.append(text, at, length);
-      at += length;
-    } else {
-      shown += escaped(byte);
-      ++at;
-    }
-  }
-  return shown;
+  return terminal ? printable(text, PrintableFor::terminal) : std::string(text);
 }
 
 void print_output(const char* format, ...) {
   std::va_list arguments;
   va_start(arguments, format);
-#ifdef _WIN32
   const bool written = write_text(stdout, format_text_list(format, arguments));
-#else
-  const bool written = std::vfprintf(stdout, format, arguments) >= 0;
-#endif
   va_end(arguments);
   keep_output_failure(written);
 }
@@ -248,7 +146,7 @@ void print_output(const char* format, ...) {
 void print_output_bytes(const char* format, ...) {
   std::va_list arguments;
   va_start(arguments, format);
-  const bool written = std::vfprintf(stdout, format, arguments) >= 0;
+  const bool written = write_bytes(stdout, format_text_list(format, arguments));
   va_end(arguments);
   keep_output_failure(written);
 }
@@ -268,42 +166,7 @@ void report_problem(const char* program, const std::string& text) {
 }
 
 void print_error(const std::string& text) {
-#ifdef _WIN32
   write_text(stderr, text);
-#else
-  std::fputs(text.c_str(), stderr);
-#endif
 }
-
-std::string encoded_for_output(std::string_view text) {
-#ifdef _WIN32
-  return narrowed(widened(text), output_code_page()).text;
-#else
-  return std::string(text);
-#endif
-}
-
-#ifdef _WIN32
-unsigned output_code_page() {
-  static const unsigned code_page = [] {
-    if (const UINT console = GetConsoleOutputCP(); console != 0) {
-      return console;
-    }
-    // Not GetOEMCP(): the manifest makes it UTF-8, as it does the process's own code page.
-    DWORD system = 0;
-    const int got =
-        GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTCODEPAGE | LOCALE_RETURN_NUMBER,
-                       reinterpret_cast<LPWSTR>(&system), sizeof system / sizeof(WCHAR));
-    // A locale of Unicode alone has no OEM code page (CP_OEMCP).
-    return got != 0 && system > CP_OEMCP ? static_cast<UINT>(system) : UINT{CP_UTF8};
-  }();
-  return code_page;
-}
-
-bool output_shows(std::string_view text) {
-  const bool whole = narrowed(widened(text), output_code_page()).whole;
-  return whole || (console_of(stdout) != nullptr && console_of(stderr) != nullptr);
-}
-#endif
 
 }  // namespace murve

@@ -116,7 +116,6 @@ std::string explain_reading(const murve::BackupReading& reading, const murve::Po
 
 int main(int argc, char** argv) {
   murve::prepare_process(k_program);
-  murve::choose_message_language();
   if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
     murve::print_output("%s", murve::message(k_usage).c_str());
     return 0;

@@ -30,12 +30,16 @@ TEST(Report, TextFromTheDeviceCannotDriveATerminal) {
        "2J",
        "\\xc2\\x9b2J"},
       {"UTF-8 text kept", "\xe8\x89\xb2 MURVE", "\xe8\x89\xb2 MURVE"},
-      {"right-to-left override", "ab\xe2\x80\xae" "cd", "ab\\xe2\\x80\\xae" "cd"},
+      {"right-to-left override",
+       "ab\xe2\x80\xae"
+       "cd",
+       "ab\\xe2\\x80\\xae"
+       "cd"},
       {"cut UTF-8 sequence", "\xe8\x89", "\\xe8\\x89"},
       {"delete and NUL", std::string("a\x7f\0b", 4), "a\\x7f\\x00b"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(murve::escape_for_terminal(c.text), c.shown) << c.name;
+    EXPECT_EQ(murve::printable(c.text, murve::PrintableFor::terminal), c.shown) << c.name;
   }
 }
 
