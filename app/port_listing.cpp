@@ -41,12 +41,7 @@ std::string identity_line(const char* answer) {
     --start;
   }
   const std::size_t length = std::strcspn(name, "\r\n");
-  std::string line;
-  for (const char* p = start; p < name + length; ++p) {
-    line +=
-        static_cast<unsigned char>(*p) >= 0x20 && static_cast<unsigned char>(*p) < 0x7f ? *p : '.';
-  }
-  return line;
+  return printable({start, static_cast<std::size_t>(name + length - start)}, PrintableFor::listing);
 }
 
 std::string open_outcome(const PortOpening& opening, unsigned baud) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/port_options.h"
+#include "common/report.h"
 #include "settings/settings_writer.h"
 #include "settings/text_format.h"
 
@@ -16,23 +17,6 @@ constexpr CommandShell k_native_shell = CommandShell::cmd;
 #else
 constexpr CommandShell k_native_shell = CommandShell::posix;
 #endif
-
-// Text for a comment line of the header: control characters, any of which would end the line or
-// the file for the settings reader, as \n, \xNN and the like.
-std::string one_line(std::string_view text) {
-  std::string shown;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7f) {
-      shown += c;
-    } else if (c == '\n' || c == '\r' || c == '\t') {
-      shown += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
-    } else {
-      shown += format_text("\\x%02x", byte);
-    }
-  }
-  return shown;
-}
 
 }  // namespace
 
@@ -60,7 +44,8 @@ std::string quoted_for_shell(std::string_view word, CommandShell shell) {
     if (has_control) {
       std::string quoted = "$'";
       for (const char c : word) {
-        quoted += c == '\\' || c == '\'' ? std::string{'\\', c} : one_line({&c, 1});
+        quoted += c == '\\' || c == '\'' ? std::string{'\\', c}
+                                         : printable({&c, 1}, PrintableFor::file_comment);
       }
       return quoted + "'";
     }
@@ -77,7 +62,8 @@ std::string quoted_for_shell(std::string_view word, CommandShell shell) {
     }
     return quoted + "'";
   }
-  const std::string text = has_control ? one_line(word) : std::string(word);
+  const std::string text =
+      has_control ? printable(word, PrintableFor::file_comment) : std::string(word);
   if (!text.empty() && text.find_first_of(" \t&|<>^(),;=\"") == std::string::npos) {
     return text;
   }
@@ -109,7 +95,7 @@ std::string format_backup_file(const DeviceBackup& backup, const BackupSource& s
   std::string text = format_text(
       "# MURVE Pro colour settings, read by murvedump from %s on %s.\n"
       "# Write them back with: murvecolor %s -config THIS-FILE\n",
-      one_line(source.port).c_str(), when.data(), restore.c_str());
+      printable(source.port, PrintableFor::file_comment).c_str(), when.data(), restore.c_str());
   if (backup.signature != k_signature_bytes) {
     text += format_text(
         "# The signature at 0x%03x is %02x %02x, not %s: the device was never programmed, or "

@@ -1,4 +1,4 @@
-// What the programs put before a person: text from a device made harmless for a terminal, words
+// What the programs put before a person: text made harmless for whoever reads it, words
 // quoted in messages, and messages with their parts filled in.
 
 #include <gtest/gtest.h>
@@ -10,11 +10,14 @@
 
 namespace {
 
-TEST(Report, TextFromTheDeviceCannotDriveATerminal) {
+// Each row: text, and what printable() makes of it for a terminal, unless the row names another
+// reader.
+TEST(Report, TextIsShownAsItsReaderTakesIt) {
   struct Case {
     const char* name;
     std::string text;
     std::string shown;
+    murve::PrintableFor reader = murve::PrintableFor::terminal;
   };
   const Case cases[] = {
       {"lines and tabs kept", "MURVE Pro\r\n  h\tthis help\n> ", "MURVE Pro\r\n  h\tthis help\n> "},
@@ -37,9 +40,14 @@ TEST(Report, TextFromTheDeviceCannotDriveATerminal) {
        "cd"},
       {"cut UTF-8 sequence", "\xe8\x89", "\\xe8\\x89"},
       {"delete and NUL", std::string("a\x7f\0b", 4), "a\\x7f\\x00b"},
+      {"a message stays one line", "a\nb\r\n", "a\\nb\\r\\n", murve::PrintableFor::message},
+      {"a comment keeps every byte above ASCII", "\xff\xe8\x89\x1b\n", "\xff\xe8\x89\\x1b\\n",
+       murve::PrintableFor::file_comment},
+      {"-list shows plain ASCII", "MURVE\x1b[2J\t\xe8\x89\xb2", "MURVE.[2J....",
+       murve::PrintableFor::listing},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(murve::printable(c.text, murve::PrintableFor::terminal), c.shown) << c.name;
+    EXPECT_EQ(murve::printable(c.text, c.reader), c.shown) << c.name;
   }
 }
 
