@@ -217,7 +217,7 @@ int run_murvecolor(int argc, const char* const* argv) {
   if (!command_line.options) {
     if (command_line.problem == CommandLineProblem::unknown_option ||
         command_line.problem == CommandLineProblem::double_dash) {
-      print_output("invalid option [%s]\n", command_line.argument.c_str());
+      print_output_bytes("invalid option [%s]\n", command_line.argument.c_str());
     }
     report_problem(k_program, message("{reason}; murvecolor --help lists the options",
                                       {{"reason", explain_command_line(command_line)}}));
@@ -233,11 +233,11 @@ int run_murvecolor(int argc, const char* const* argv) {
   const SettingsOutcome settings = load_settings_file(options.settings_path, image);
   switch (settings.failure) {
     case SettingsFailure::cannot_open:
-      print_output("open error.[%s]\n", options.settings_path.c_str());
+      print_output_bytes("open error.[%s]\n", options.settings_path.c_str());
       report_problem(k_program, explain_settings_failure(settings, options.settings_path));
       return failed;
     case SettingsFailure::bad_line:
-      print_output("??? [%s]\n", settings.first_token.c_str());
+      print_output_bytes("??? [%s]\n", settings.first_token.c_str());
       print_output("config file error\n");
       report_problem(k_program, explain_settings_failure(settings, options.settings_path));
       return failed;
