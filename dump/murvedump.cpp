@@ -1,7 +1,6 @@
 // murvedump: saves the colour settings a MURVE Pro holds as a settings file that murvecolor can
 // write back.
 
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <optional>
@@ -112,16 +111,14 @@ std::string explain_reading(const murve::BackupReading& reading, const murve::Po
   return murve::message("the read-back did not complete");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  murve::prepare_process(k_program);
+// The whole of murvedump after its set-up; gives the exit status.
+int run_murvedump(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
     murve::print_output("%s", murve::message(k_usage).c_str());
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("murvedump (murvecolor) %s\n", MURVECOLOR_VERSION);
+    murve::print_output("murvedump (murvecolor) %s\n", MURVECOLOR_VERSION);
     return 0;
   }
   DumpOptions options;
@@ -168,11 +165,7 @@ int main(int argc, char** argv) {
       std::time(nullptr));
   if (!output) {
     // The backup is a file's bytes, the same as with -o, and not converted as messages are.
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
-        std::fflush(stdout) != 0) {
-      murve::report_problem(k_program, murve::message("cannot write to standard output"));
-      return k_exit_failed;
-    }
+    murve::print_output_bytes("%s", text.c_str());
     return 0;
   }
   if (const murve::FileWriteError error = output->commit(text); error.failed()) {
@@ -186,4 +179,18 @@ int main(int argc, char** argv) {
     return fail(why);
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  murve::prepare_process(k_program);
+  int status = run_murvedump(argc, argv);
+  // The backup, --help and --version are all standard output has: losing them is a failure.
+  if (const int error = murve::output_failure(); error != 0) {
+    murve::report_problem(k_program, murve::message("cannot write to standard output: {reason}",
+                                                    {{"reason", std::strerror(error)}}));
+    status = k_exit_failed;
+  }
+  return status;
 }

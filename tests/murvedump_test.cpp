@@ -366,6 +366,11 @@ TEST(Murvedump, BadCommandLineGivesUsageAndStatusTwo) {
   const ProcessResult version = run_process({MURVEDUMP_EXE, "--version"});
   EXPECT_EQ(version.exit_status, 0);
   EXPECT_EQ(version.output.rfind("murvedump (murvecolor) ", 0), 0u);
+  const ProcessResult lost =
+      run_process({"sh", "-c", std::string("exec '") + MURVEDUMP_EXE + "' --version >/dev/full"});
+  EXPECT_EQ(lost.exit_status, 1);
+  EXPECT_EQ(lost.error_output,
+            "murvedump: cannot write to standard output: No space left on device\n");
   // The port that can't be opened, with the system's reason.
   const ProcessResult absent =
       run_process({MURVEDUMP_EXE, "-com", "7"}, {"MURVECOLOR_COM7=/nonexistent/tty"});
