@@ -50,7 +50,6 @@ class Run {
   DeviceVerdict talk_to_device(const ColorImage& image) {
     const PortAddress address = port_address_of(options_.port_number, options_.port_name);
     port_.address = address;
-    port_.shown = address.path;
     const PortOpening opening = open_port(address, {options_.baud});
     if (!opening.link) {
       report_problem(k_program, explain_open_failure(opening, port_));
@@ -168,7 +167,7 @@ class Run {
               "{port} hung up during the writes (unplugged?): the device on {port} now holds part "
               "of the new settings; run the same command again, or write a backup back with "
               "{program} {option} -config BACKUP-FILE",
-              {{"port", printable(port_.shown)},
+              {{"port", printable(port_.address.path)},
                {"program", k_program},
                {"option", printable(port_option_text(options_.port_number, options_.port_name))}}));
         } else {

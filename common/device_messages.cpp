@@ -41,7 +41,7 @@ std::string no_answer_text(const PortLabel& port) {
       "no answer from the device on {port} within 1 s: check that it is on and connected to "
       "this port, the cable, and its baud rate (-baud N, or the port's properties in Device "
       "Manager)",
-      {{"port", printable(port.shown)}});
+      {{"port", printable(port.address.path)}});
 #else
   const PortAddress& address = port.address;
   if (address.origin == PortOrigin::default_for_number) {
@@ -51,7 +51,7 @@ std::string no_answer_text(const PortLabel& port) {
         "that no other program reads the port (fuser -v {path}); {path} is only the default path "
         "of COM{number}: name the device with -port PATH or {variable}=PATH (murvecolor -list "
         "shows the serial ports)",
-        {{"port", printable(port.shown)},
+        {{"port", printable(port.address.path)},
          {"path", printable(address.path)},
          {"number", std::to_string(address.com_number)},
          {"variable", address.variable}});
@@ -60,7 +60,7 @@ std::string no_answer_text(const PortLabel& port) {
       "no answer from the device on {port} within 1 s: check that it is on and connected to this "
       "port, the cable, and its baud rate (-baud N; stty -F {path} shows the line's), and that no "
       "other program reads the port (fuser -v {path})",
-      {{"port", printable(port.shown)}, {"path", printable(address.path)}});
+      {{"port", printable(port.address.path)}, {"path", printable(address.path)}});
 #endif
 }
 
@@ -70,7 +70,7 @@ std::string no_such_device_text(const PortOpening& opening, const PortLabel& por
       "cannot open {port}: {reason} (this computer has no such COM port: murvecolor -list shows "
       "the ones it has, "
       "and Device Manager lists them under \"Ports (COM & LPT)\")",
-      {{"port", printable(port.shown)}, {"reason", opening.error.text}});
+      {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
 #else
   const PortAddress& address = port.address;
   switch (address.origin) {
@@ -80,7 +80,7 @@ std::string no_such_device_text(const PortOpening& opening, const PortLabel& por
           "name the device "
           "with -port PATH or {variable}=PATH, such as /dev/ttyUSB0; murvecolor -list shows the "
           "serial ports)",
-          {{"port", printable(port.shown)},
+          {{"port", printable(port.address.path)},
            {"reason", opening.error.text},
            {"variable", address.variable},
            {"path", printable(address.path)}});
@@ -89,7 +89,7 @@ std::string no_such_device_text(const PortOpening& opening, const PortLabel& por
           "cannot open {port}: {reason} (the path in {variable}; murvecolor -list shows the serial "
           "ports plugged "
           "in)",
-          {{"port", printable(port.shown)},
+          {{"port", printable(port.address.path)},
            {"reason", opening.error.text},
            {"variable", address.variable}});
     case PortOrigin::named:
@@ -97,7 +97,7 @@ std::string no_such_device_text(const PortOpening& opening, const PortLabel& por
   }
   return message(
       "cannot open {port}: {reason} (murvecolor -list shows the serial ports plugged in)",
-      {{"port", printable(port.shown)}, {"reason", opening.error.text}});
+      {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
 #endif
 }
 
@@ -115,21 +115,21 @@ std::string explain_open_failure(const PortOpening& opening, const PortLabel& po
             "of COM{number}: "
             "name the device with -port PATH or {variable}=PATH; murvecolor -list shows the "
             "serial ports)",
-            {{"port", printable(port.shown)},
+            {{"port", printable(port.address.path)},
              {"reason", opening.error.text},
              {"path", printable(address.path)},
              {"number", std::to_string(address.com_number)},
              {"variable", address.variable}});
       }
       return message("cannot open {port}: {reason} (no serial hardware answers behind it)",
-                     {{"port", printable(port.shown)}, {"reason", opening.error.text}});
+                     {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
     case OpenFailure::permission_denied:
       if (!opening.access.group.empty()) {
         return message(
             "cannot open {port}: {reason} (the port belongs to the group {group}: join it with "
             "sudo usermod -aG "
             "{group} $USER, then log in again)",
-            {{"port", printable(port.shown)},
+            {{"port", printable(port.address.path)},
              {"reason", opening.error.text},
              {"group", opening.access.group}});
       }
@@ -138,64 +138,64 @@ std::string explain_open_failure(const PortOpening& opening, const PortLabel& po
             "cannot open {port}: {reason} (only its owner {owner} may open it: run as that user, "
             "or have the "
             "port given to a group such as dialout)",
-            {{"port", printable(port.shown)},
+            {{"port", printable(port.address.path)},
              {"reason", opening.error.text},
              {"owner", opening.access.owner}});
       }
       return message("cannot open {port}: {reason}",
-                     {{"port", printable(port.shown)}, {"reason", opening.error.text}});
+                     {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
     case OpenFailure::in_use:
 #ifdef _WIN32
       return message(
           "cannot open {port}: {reason} (in use by another program: close it, a terminal program "
           "say, and run "
           "again)",
-          {{"port", printable(port.shown)}, {"reason", opening.error.text}});
+          {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
 #else
       return message(
           "cannot open {port}: {reason} (in use by another program: fuser -v {path} names it)",
-          {{"port", printable(port.shown)},
+          {{"port", printable(port.address.path)},
            {"reason", opening.error.text},
            {"path", printable(address.path)}});
 #endif
     case OpenFailure::not_a_serial_port:
       return message("cannot open {port}: {reason} (not a serial port)",
-                     {{"port", printable(port.shown)}, {"reason", opening.error.text}});
+                     {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
     case OpenFailure::baud_refused:
       return message(
           "cannot open {port}: {reason} (the port does not run at the rate -baud asks for)",
-          {{"port", printable(port.shown)}, {"reason", opening.error.text}});
+          {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
     case OpenFailure::other:
     case OpenFailure::none:
       break;
   }
   return message("cannot open {port}: {reason}",
-                 {{"port", printable(port.shown)}, {"reason", opening.error.text}});
+                 {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
 }
 
 std::string explain_identification(const Identification& identification, const PortLabel& port) {
   switch (identification.result) {
     case IdentifyResult::send_failed:
-      return message(
-          "write error on {port}: {reason}",
-          {{"port", printable(port.shown)}, {"reason", send_reason(identification.send, port)}});
+      return message("write error on {port}: {reason}",
+                     {{"port", printable(port.address.path)},
+                      {"reason", send_reason(identification.send, port)}});
     case IdentifyResult::no_reply:
       return no_answer_text(port);
     case IdentifyResult::hung_up:
       return message("{port} hung up before the device answered (unplugged?)",
-                     {{"port", printable(port.shown)}});
+                     {{"port", printable(port.address.path)}});
     case IdentifyResult::not_murve:
 #ifdef _WIN32
       return message(
           "the device on {port} answered, but its answer to h does not name MURVE: it is not a "
           "MURVE Pro, or its baud rate (-baud N, or the port's properties in Device Manager) is "
           "wrong",
-          {{"port", printable(port.shown)}});
+          {{"port", printable(port.address.path)}});
 #else
       return message(
           "the device on {port} answered, but its answer to h does not name MURVE: it is not a "
           "MURVE Pro, or its baud rate (-baud N; stty -F {path} shows the line's) is wrong",
-          {{"port", printable(port.shown)}, {"path", printable(port.address.path)}});
+          {{"port", printable(port.address.path)}, {"path", printable(port.address.path)}});
 #endif
     case IdentifyResult::late_reply:
 #ifdef _WIN32
@@ -203,13 +203,13 @@ std::string explain_identification(const Identification& identification, const P
           "the device on {port} answers later than murvecolor waits (1 s): check that it is not "
           "busy with other work (restart it if it stays slow), and that the line's flow control "
           "(the port's properties in Device Manager) does not hold its answers back",
-          {{"port", printable(port.shown)}});
+          {{"port", printable(port.address.path)}});
 #else
       return message(
           "the device on {port} answers later than murvecolor waits (1 s): check that it is not "
           "busy with other work (restart it if it stays slow), and that the line's flow control "
           "(stty -F {path} shows it) does not hold its answers back",
-          {{"port", printable(port.shown)}, {"path", printable(port.address.path)}});
+          {{"port", printable(port.address.path)}, {"path", printable(port.address.path)}});
 #endif
     case IdentifyResult::identified:
       break;
@@ -221,12 +221,14 @@ std::string explain_write_failure(const WriteReport& report, const PortLabel& po
   const std::string reason = send_reason(report.send, port);
   if (report.write.address == k_signature_address) {
     return message("write error on {port}: {reason} (the signature command); nothing was read back",
-                   {{"port", printable(port.shown)}, {"reason", reason}});
+                   {{"port", printable(port.address.path)}, {"reason", reason}});
   }
   return message(
       "write error on {port}: {reason} (the command for {range}; the rest of its group is "
       "skipped)",
-      {{"port", printable(port.shown)}, {"reason", reason}, {"range", range_of(report.write)}});
+      {{"port", printable(port.address.path)},
+       {"reason", reason},
+       {"range", range_of(report.write)}});
 }
 
 std::string explain_block(const BlockOutcome& block, unsigned address, const PortLabel& port) {
@@ -236,14 +238,14 @@ std::string explain_block(const BlockOutcome& block, unsigned address, const Por
   const std::string expected = std::to_string(k_read_block_size);
   if (block.hung_up) {
     return message("block {block} not read: {port} hung up (unplugged?)",
-                   {{"block", block_address}, {"port", printable(port.shown)}});
+                   {{"block", block_address}, {"port", printable(port.address.path)}});
   }
   switch (block.status) {
     case BlockStatus::send_failed:
       return message(
           "write error on {port}: {reason} (the read command for block {block}); it and the "
           "blocks after it were not read",
-          {{"port", printable(port.shown)},
+          {{"port", printable(port.address.path)},
            {"reason", send_reason(block.send, port)},
            {"block", block_address}});
     case BlockStatus::no_reply:
@@ -314,7 +316,7 @@ std::string interrupted_writes_notice(const char* program, const PortLabel& port
              "stopped during the writes: the device on {port} now holds part of the new "
              "settings; run the same command again, or write a backup back with {program} "
              "{option} -config BACKUP-FILE",
-             {{"port", printable(port.shown)},
+             {{"port", printable(port.address.path)},
               {"program", program},
               {"option", printable(rerun)}}) +
          "\n";

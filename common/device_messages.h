@@ -12,9 +12,9 @@
 
 namespace murve {
 
-// A port as the messages name it.
+// A port as the messages name it: by its path ("/dev/ttyUSB0", "\\.\COM5"), whether -com or
+// -port led there, in murvecolor and murvedump alike.
 struct PortLabel {
-  std::string shown;          // as the program names it: "/dev/ttyUSB0", "\\.\COM5"
   PortAddress address;        // where it was looked for
   bool flow_control = false;  // the line holds output back while the device is not ready
 };

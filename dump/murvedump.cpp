@@ -142,8 +142,6 @@ int run_murvedump(int argc, char** argv) {
   const murve::PortAddress address = murve::port_address_of(options.port_number, options.port_name);
   murve::PortLabel port;
   port.address = address;
-  port.shown = named ? address.path
-                     : murve::format_text("COM%d (%s)", options.port_number, address.path.c_str());
   murve::DeviceBackup backup;
   {
     const murve::PortOpening opening = murve::open_port(address, {options.baud});
