@@ -1,16 +1,12 @@
 #include "app/command_line.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "common/port_options.h"
 #include "device/serial_link.h"
-#include "settings/number_reading.h"
 
 namespace murve {
 namespace {
-
-enum class Expecting { option, port_number, settings_path, port_name, baud };
 
 bool takes_value(const char* option) {
   for (const char* valued : {"-com", "-config", "-port", "-baud"}) {
@@ -47,6 +43,20 @@ bool verdict_follows(int argc, const char* const* argv, int first) {
   return false;
 }
 
+// What an option that takes a value is missing when it ends the command line.
+CommandLineProblem missing_value(const char* option) {
+  if (std::strcmp(option, "-config") == 0) {
+    return CommandLineProblem::settings_path_missing;
+  }
+  if (std::strcmp(option, "-port") == 0) {
+    return CommandLineProblem::port_name_missing;
+  }
+  if (std::strcmp(option, "-baud") == 0) {
+    return CommandLineProblem::baud_missing;
+  }
+  return CommandLineProblem::port_missing;
+}
+
 CommandLine rejected(CommandLineProblem problem, std::string argument = "",
                      bool verdict_asked = false) {
   CommandLine command_line;
@@ -60,102 +70,65 @@ CommandLine rejected(CommandLineProblem problem, std::string argument = "",
 
 CommandLine parse_command_line(int argc, const char* const* argv) {
   RunOptions options;
-  Expecting expecting = Expecting::option;
-  const char* port_text = nullptr;
-  bool port_named = false;
+  PortOptions port;
   bool verdict_asked = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
-    switch (expecting) {
-      case Expecting::option:
-        if (std::strcmp(argument, "-com") == 0) {
-          expecting = Expecting::port_number;
-        } else if (std::strcmp(argument, "-config") == 0) {
-          expecting = Expecting::settings_path;
-        } else if (std::strcmp(argument, "-verify") == 0) {
-          options.verify = true;
-          verdict_asked = true;
-        } else if (std::strcmp(argument, "-port") == 0) {
-          expecting = Expecting::port_name;
-        } else if (std::strcmp(argument, "-baud") == 0) {
-          expecting = Expecting::baud;
-        } else if (std::strcmp(argument, "-check") == 0) {
-          if (options.mode != RunMode::list) {
-            options.mode = RunMode::check;
-          }
-          verdict_asked = true;
-        } else if (std::strcmp(argument, "-list") == 0) {
-          options.mode = RunMode::list;
-          verdict_asked = true;
-        } else if (std::strcmp(argument, "--help") == 0) {
-          CommandLine help;
-          help.info = InfoRequest::help;
-          return help;
-        } else if (std::strcmp(argument, "--version") == 0) {
-          CommandLine version;
-          version.info = InfoRequest::version;
-          return version;
-        } else {
-          // "--verify" is a slip for "-verify", and asks for a verdict all the same.
-          const bool double_dash = std::strncmp(argument, "--", 2) == 0 &&
-                                   (takes_value(argument + 1) || is_verdict_option(argument + 1));
-          return rejected(
-              double_dash ? CommandLineProblem::double_dash : CommandLineProblem::unknown_option,
-              argument,
-              verdict_asked || asks_verdict(argument) || verdict_follows(argc, argv, i + 1));
-        }
-        break;
-      case Expecting::port_number:
-        options.port_number = read_decimal(argument);
-        port_text = argument;
-        port_named = false;  // the later of -com and -port stands
-        expecting = Expecting::option;
-        break;
-      case Expecting::settings_path:
-        options.settings_path = argument;
-        expecting = Expecting::option;
-        break;
-      case Expecting::port_name:
-        options.port_name = argument;
-        port_named = true;
-        expecting = Expecting::option;
-        break;
-      case Expecting::baud:
-        if (!read_baud_rate(argument, options.baud)) {
-          return rejected(CommandLineProblem::baud_unsupported, argument,
-                          verdict_asked || verdict_follows(argc, argv, i + 1));
-        }
-        expecting = Expecting::option;
-        break;
+    if (takes_value(argument)) {
+      // Whatever follows an option is its value, even another option's name.
+      if (i + 1 == argc) {
+        return rejected(missing_value(argument), "", verdict_asked);
+      }
+      const char* value = argv[++i];
+      if (std::strcmp(argument, "-config") == 0) {
+        options.settings_path = value;
+      } else if (take_port_option(argument, value, port) == PortOptionUse::baud_unsupported) {
+        return rejected(CommandLineProblem::baud_unsupported, value,
+                        verdict_asked || verdict_follows(argc, argv, i + 1));
+      }
+    } else if (std::strcmp(argument, "-verify") == 0) {
+      options.verify = true;
+      verdict_asked = true;
+    } else if (std::strcmp(argument, "-check") == 0) {
+      if (options.mode != RunMode::list) {
+        options.mode = RunMode::check;
+      }
+      verdict_asked = true;
+    } else if (std::strcmp(argument, "-list") == 0) {
+      options.mode = RunMode::list;
+      verdict_asked = true;
+    } else if (std::strcmp(argument, "--help") == 0) {
+      CommandLine help;
+      help.info = InfoRequest::help;
+      return help;
+    } else if (std::strcmp(argument, "--version") == 0) {
+      CommandLine version;
+      version.info = InfoRequest::version;
+      return version;
+    } else {
+      // "--verify" is a slip for "-verify", and asks for a verdict all the same.
+      const bool double_dash = std::strncmp(argument, "--", 2) == 0 &&
+                               (takes_value(argument + 1) || is_verdict_option(argument + 1));
+      return rejected(
+          double_dash ? CommandLineProblem::double_dash : CommandLineProblem::unknown_option,
+          argument, verdict_asked || asks_verdict(argument) || verdict_follows(argc, argv, i + 1));
     }
   }
-  switch (expecting) {
-    case Expecting::port_number:
-      return rejected(CommandLineProblem::port_missing, "", verdict_asked);
-    case Expecting::settings_path:
-      return rejected(CommandLineProblem::settings_path_missing, "", verdict_asked);
-    case Expecting::port_name:
-      return rejected(CommandLineProblem::port_name_missing, "", verdict_asked);
-    case Expecting::baud:
-      return rejected(CommandLineProblem::baud_missing, "", verdict_asked);
-    case Expecting::option:
-      break;
-  }
+  options.port_number = port.port_number;
+  options.port_name = port.port_name;
+  options.baud = port.baud;
   // -list probes every port; the port and the settings file play no part in it.
   if (options.mode == RunMode::list) {
     return {std::move(options), CommandLineProblem::none, "", InfoRequest::none, verdict_asked};
   }
-  if (port_named) {
+  if (port.named) {
     if (options.port_name.empty()) {
       return rejected(CommandLineProblem::port_name_missing, "", verdict_asked);
     }
-  } else {
-    options.port_name.clear();
-    if (!is_port_number(options.port_number)) {
-      return port_text == nullptr
-                 ? rejected(CommandLineProblem::port_missing, "", verdict_asked)
-                 : rejected(CommandLineProblem::port_out_of_range, port_text, verdict_asked);
-    }
+  } else if (!is_port_number(options.port_number)) {
+    return port.number_text == nullptr
+               ? rejected(CommandLineProblem::port_missing, "", verdict_asked)
+               : rejected(CommandLineProblem::port_out_of_range, port.number_text, verdict_asked);
   }
   if (options.settings_path.empty()) {
     return rejected(CommandLineProblem::settings_path_missing, "", verdict_asked);

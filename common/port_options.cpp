@@ -3,7 +3,28 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "settings/number_reading.h"
+
 namespace murve {
+
+PortOptionUse take_port_option(const char* option, const char* value, PortOptions& options) {
+  if (std::strcmp(option, "-com") == 0) {
+    options.port_number = read_decimal(value);
+    options.number_text = value;
+    options.port_name.clear();
+    options.named = false;
+  } else if (std::strcmp(option, "-port") == 0) {
+    options.port_name = value;
+    options.named = true;
+  } else if (std::strcmp(option, "-baud") == 0) {
+    if (!read_baud_rate(value, options.baud)) {
+      return PortOptionUse::baud_unsupported;
+    }
+  } else {
+    return PortOptionUse::not_a_port_option;
+  }
+  return PortOptionUse::taken;
+}
 
 bool read_baud_rate(const char* text, unsigned& baud) {
   if (*text == '\0' || std::strspn(text, "0123456789") != std::strlen(text) ||

@@ -15,7 +15,6 @@
 #include "device/dialogue.h"
 #include "device/serial_link.h"
 #include "dump/device_backup.h"
-#include "settings/number_reading.h"
 #include "settings/text_format.h"
 
 // The version is set once, by project() in CMakeLists.txt.
@@ -38,16 +37,13 @@ constexpr const char* k_usage =
        "the device answered and every byte was read.\n");
 
 struct DumpOptions {
-  int port_number = 0;
-  std::string port_name;  // -port, when it stands over -com
-  unsigned baud = 0;
+  murve::PortOptions port;
   std::string output_path;  // empty: standard output
 };
 
 // Why the command line is refused, or "" when it is not.
 std::string parse_options(int argc, char** argv, DumpOptions& options) {
   using murve::message;
-  const char* port_text = nullptr;  // the value of the last -com
   for (int i = 1; i < argc; ++i) {
     const char* option = argv[i];
     const bool valued = std::strcmp(option, "-com") == 0 || std::strcmp(option, "-port") == 0 ||
@@ -59,36 +55,32 @@ std::string parse_options(int argc, char** argv, DumpOptions& options) {
       return message("{option} needs a value", {{"option", option}});
     }
     const char* value = argv[++i];
-    if (std::strcmp(option, "-com") == 0) {
-      options.port_number = murve::read_decimal(value);
-      options.port_name.clear();  // the later of -com and -port stands
-      port_text = value;
-    } else if (std::strcmp(option, "-port") == 0) {
-      if (*value == '\0') {
-        return message("-port needs a port");
-      }
-      options.port_name = value;
-    } else if (std::strcmp(option, "-baud") == 0) {
-      if (!murve::read_baud_rate(value, options.baud)) {
+    if (std::strcmp(option, "-port") == 0 && *value == '\0') {
+      return message("-port needs a port");
+    }
+    switch (murve::take_port_option(option, value, options.port)) {
+      case murve::PortOptionUse::taken:
+        break;
+      case murve::PortOptionUse::baud_unsupported:
         return message(
             "-baud takes one of {rates}, not {value}",
             {{"rates", murve::supported_rates_text()}, {"value", murve::quoted_word(value)}});
-      }
-    } else {
-      if (*value == '\0') {
-        return message("-o needs a file name");
-      }
-      options.output_path = value;
+      case murve::PortOptionUse::not_a_port_option:
+        if (*value == '\0') {
+          return message("-o needs a file name");
+        }
+        options.output_path = value;
+        break;
     }
   }
-  if (!options.port_name.empty() || murve::is_port_number(options.port_number)) {
+  if (options.port.named || murve::is_port_number(options.port.port_number)) {
     return "";
   }
-  if (port_text == nullptr) {
+  if (options.port.number_text == nullptr) {
     return message("-com N or -port PORT names the port to read");
   }
   return message("-com needs a port number from 1 to 16, not {value}",
-                 {{"value", murve::quoted_word(port_text)}});
+                 {{"value", murve::quoted_word(options.port.number_text)}});
 }
 
 int fail(const std::string& why) {
@@ -138,13 +130,14 @@ int run_murvedump(int argc, char** argv) {
       return fail(murve::explain_file_write(error));
     }
   }
-  const bool named = !options.port_name.empty();
-  const murve::PortAddress address = murve::port_address_of(options.port_number, options.port_name);
+  const murve::PortOptions& port_options = options.port;
+  const murve::PortAddress address =
+      murve::port_address_of(port_options.port_number, port_options.port_name);
   murve::PortLabel port;
   port.address = address;
   murve::DeviceBackup backup;
   {
-    const murve::PortOpening opening = murve::open_port(address, {options.baud});
+    const murve::PortOpening opening = murve::open_port(address, {port_options.baud});
     if (!opening.link) {
       murve::report_problem(k_program, murve::explain_open_failure(opening, port));
       return k_exit_failed;
@@ -158,8 +151,8 @@ int run_murvedump(int argc, char** argv) {
   }
   const std::string text = murve::format_backup_file(
       backup,
-      {named ? address.path : murve::format_text("COM%d", options.port_number), options.port_number,
-       options.port_name, options.baud},
+      {port_options.named ? address.path : murve::format_text("COM%d", port_options.port_number),
+       port_options.port_number, port_options.port_name, port_options.baud},
       std::time(nullptr));
   if (!output) {
     // The backup is a file's bytes, the same as with -o, and not converted as messages are.
