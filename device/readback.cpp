@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "settings/number_reading.h"
+
 namespace murve {
 namespace {
 
@@ -13,16 +15,6 @@ constexpr const char* k_crlf_data_marker = "EEPROM DATA\r\n";
 // A block whose reply does not come ends the reading when the block before it had none either:
 // the device has stopped replying, and waiting out every further block would take long.
 constexpr int k_silent_blocks_to_stop = 2;
-
-int lowercase_hex_value(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  return -1;
-}
 
 // A read reply is still arriving while it lacks the marker, or has it followed by fewer than
 // 32 well-formed pairs with the text ending inside the data.
@@ -172,7 +164,8 @@ DecodedReply decode_data_reply(const char* text) {
       decoded.stop = DecodeStop::end_of_text;
       return decoded;
     }
-    const int value = lowercase_hex_value(*p);
+    // The device writes "%02x": an upper-case digit is no part of its answer.
+    const int value = hex_digit_value(*p, HexLetters::lower_case);
     if (state == State::first_digit && value >= 0) {
       high = value;
       state = State::second_digit;

@@ -13,14 +13,7 @@ bool is_white_space(char c) {
 }
 
 int digit_value(char c, int base) {
-  int value = -1;
-  if (c >= '0' && c <= '9') {
-    value = c - '0';
-  } else if (c >= 'a' && c <= 'f') {
-    value = c - 'a' + 10;
-  } else if (c >= 'A' && c <= 'F') {
-    value = c - 'A' + 10;
-  }
+  const int value = hex_digit_value(c);
   return value < base ? value : -1;
 }
 
@@ -63,6 +56,19 @@ HexReading read_integer(const char* text, int base) {
 }
 
 }  // namespace
+
+int hex_digit_value(char c, HexLetters letters) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F' && letters == HexLetters::either_case) {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
 
 std::int32_t read_decimal(const char* text) {
   return read_integer(text, 10).value;

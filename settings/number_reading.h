@@ -10,6 +10,12 @@ namespace murve {
 // the signed 32-bit limits. They behave the same on every platform, unlike strtol, whose long is
 // 32 bits on Windows and 64 bits on Linux.
 
+// Which letters a hex digit may be.
+enum class HexLetters { either_case, lower_case };
+
+// The value of the hex digit `c`, 0 to 15, or -1 when it is none.
+int hex_digit_value(char c, HexLetters letters = HexLetters::either_case);
+
 // Reads a decimal integer from the start of `text`.
 std::int32_t read_decimal(const char* text);
 
