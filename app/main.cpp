@@ -13,5 +13,6 @@ int main(int argc, char** argv) {
     murve::report_problem("murvecolor", murve::message("cannot write to standard output: {reason}",
                                                        {{"reason", std::strerror(error)}}));
   }
+  murve::finish_process("murvecolor");
   return status;
 }

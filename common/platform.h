@@ -1,11 +1,12 @@
 #pragma once
 
 // What differs between POSIX and Windows where a program meets its process: its standard
-// streams (what each goes to, how text and bytes reach it), their set-up, the program's folder
-// and the catalogue its messages come from. One file per
+// streams (what each goes to, how text and bytes reach it), their set-up, the program's folder,
+// the catalogue its messages come from, and the console it may have been given. One file per
 // platform, platform_posix.cpp and platform_win32.cpp, chosen by the build; the rest of common/
 // builds on this header and nothing of common/ is below it.
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -69,5 +70,20 @@ std::optional<std::string> in_character_set(std::string_view text);
 // Whether the messages are in UTF-8 (POSIX: as the locale's character set says; Windows: always,
 // since the programs' code page is UTF-8 and output is converted where it goes).
 bool messages_in_utf8();
+
+// --- The console
+
+// The console the program is on, as its end finds it.
+struct ConsoleState {
+  unsigned processes = 0;  // processes attached to it, this one included; 0: no console (POSIX)
+  bool input = false;      // standard input is that console
+  bool output = false;     // standard output is
+  bool error = false;      // standard error is
+};
+ConsoleState console_state();
+
+// Waits until Enter is pressed on the console, or `bound` has passed; keys pressed before the
+// call don't count. Called only where console_state() finds a console, which POSIX never does.
+void wait_for_enter(std::chrono::milliseconds bound);
 
 }  // namespace murve

@@ -168,4 +168,11 @@ bool messages_in_utf8() {
   return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
 }
 
+ConsoleState console_state() {
+  // A terminal outlives the programs run in it: there is no console of their own to keep open.
+  return {};
+}
+
+void wait_for_enter(std::chrono::milliseconds) {}
+
 }  // namespace murve

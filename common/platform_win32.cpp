@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 
 #include "common/catalogue.h"
@@ -200,6 +201,38 @@ std::optional<std::string> in_character_set(std::string_view text) {
 
 bool messages_in_utf8() {
   return true;
+}
+
+ConsoleState console_state() {
+  std::array<DWORD, 2> processes{};
+  // The count even when the list does not fit; 0 without a console.
+  const DWORD count = GetConsoleProcessList(processes.data(), processes.size());
+  return {static_cast<unsigned>(count), console_of(stdin) != nullptr, console_of(stdout) != nullptr,
+          console_of(stderr) != nullptr};
+}
+
+void wait_for_enter(std::chrono::milliseconds bound) {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  FlushConsoleInputBuffer(input);
+  const auto end = std::chrono::steady_clock::now() + bound;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          end - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0 || WaitForSingleObject(input, static_cast<DWORD>(left)) != WAIT_OBJECT_0) {
+      return;
+    }
+    // A console's input holds mouse, focus and window events too; only the Enter key counts.
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    if (ReadConsoleInputW(input, &record, 1, &read) == 0) {
+      return;
+    }
+    if (read == 1 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown != 0 &&
+        record.Event.KeyEvent.wVirtualKeyCode == VK_RETURN) {
+      return;
+    }
+  }
 }
 
 }  // namespace murve

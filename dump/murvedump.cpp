@@ -183,5 +183,6 @@ int main(int argc, char** argv) {
                                                     {{"reason", std::strerror(error)}}));
     status = k_exit_failed;
   }
+  murve::finish_process(k_program);
   return status;
 }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -248,6 +249,18 @@ class WinePrefix {
   ProcessResult run_murvecolor(const std::vector<std::string>& arguments,
                                const std::vector<std::string>& environment = {}) const {
     return run(k_windows_exe, arguments, environment);
+  }
+
+  // Runs murvecolor.exe without arguments on a terminal, where Wine gives it a console that it
+  // alone is on, as Explorer does a program started with a double-click; the shell redirects
+  // its streams by `redirection` (" >out.txt"). `key` is typed on the terminal every half
+  // second until the program ends.
+  ProcessResult run_murvecolor_on_console(const std::string& redirection,
+                                          const std::string& key) const {
+    const std::string command = "'" + tools_.loader + "' '" + k_windows_exe + "'" + redirection;
+    const std::string typing = "(while sleep 0.5; do printf '" + key + "'; done)";
+    return run_process({"sh", "-c", typing + " | script -qec \"" + command + "\" /dev/null"},
+                       environment_, k_run_timeout, dir_.path());
   }
 
   // Runs a Windows program in the test's folder with these arguments.
@@ -626,6 +639,63 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<StreamTextCase>& info) {
       return std::string(info.param.name);
     });
+
+// What Wine's console shows, without its escape sequences and blanks, which it draws apart.
+std::string console_letters(const std::string& screen) {
+  std::string letters;
+  for (std::size_t at = 0; at < screen.size(); ++at) {
+    if (screen[at] == '\x1b' && at + 1 < screen.size() && screen[at + 1] == '[') {
+      at = screen.find_first_of("@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~",
+                                at + 2);
+      at = at == std::string::npos ? screen.size() : at;
+    } else if (!std::isspace(static_cast<unsigned char>(screen[at]))) {
+      letters += screen[at];
+    }
+  }
+  return letters;
+}
+
+// A console window of murvecolor's own stays open after the usage text until Enter is pressed;
+// one whose streams are redirected, which no double-click gives, never waits.
+struct ConsoleCase {
+  const char* name;
+  const char* redirection;  // the shell's, on the terminal
+  const char* key;          // typed on the terminal until the run ends
+  bool asks_for_enter;
+};
+
+void PrintTo(const ConsoleCase& console, std::ostream* out) {
+  *out << console.name;
+}
+
+class WindowsConsoleWindow : public WindowsEndToEnd,
+                             public ::testing::WithParamInterface<ConsoleCase> {};
+
+TEST_P(WindowsConsoleWindow, StaysOpenOnlyWhenItIsTheProgramsOwn) {
+  const ConsoleCase& console = GetParam();
+  const WinePrefix prefix(tools_, dir_, {});
+  ASSERT_EQ(prefix.error(), "");
+  const ProcessResult run = prefix.run_murvecolor_on_console(console.redirection, console.key);
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(console_letters(run.output).find("murvecolor:pressEntertoclosethiswindow") !=
+                std::string::npos,
+            console.asks_for_enter)
+      << run.output;
+  if (std::strstr(console.redirection, ">out") != nullptr) {
+    const std::string output = read_file(dir_.file("out"));
+    EXPECT_EQ(output.rfind(k_banner, 0), 0u) << output;
+    EXPECT_EQ(output.find("Enter"), std::string::npos) << output;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wine, WindowsConsoleWindow,
+    ::testing::Values(ConsoleCase{"DoubleClick", "", "\\r", true},
+                      // Keys other than Enter: a wait here would last until the test gives up.
+                      ConsoleCase{"OutputRedirected", " >out", "x", false},
+                      ConsoleCase{"InputRedirected", " </dev/null", "x", false}),
+    [](const ::testing::TestParamInfo<ConsoleCase>& info) { return std::string(info.param.name); });
 
 class WindowsZip : public WindowsEndToEnd {
  protected:
