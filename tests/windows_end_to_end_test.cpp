@@ -50,6 +50,9 @@ constexpr const char* k_version = MURVECOLOR_VERSION;
 constexpr auto k_boot_timeout = std::chrono::seconds(30);
 constexpr auto k_run_timeout = std::chrono::seconds(20);
 constexpr auto k_shutdown_timeout = std::chrono::seconds(5);
+// A run on a terminal, whose console Wine draws a character at a time: longer, and still far
+// short of the minutes a wait for Enter would take.
+constexpr auto k_console_run_timeout = std::chrono::seconds(40);
 // A run whose device never answers must still end well within this.
 constexpr auto k_silent_run_bound = std::chrono::seconds(10);
 constexpr const char* k_version_file = "murvecolor-wine-version";
@@ -260,7 +263,7 @@ class WinePrefix {
     const std::string command = "'" + tools_.loader + "' '" + k_windows_exe + "'" + redirection;
     const std::string typing = "(while sleep 0.5; do printf '" + key + "'; done)";
     return run_process({"sh", "-c", typing + " | script -qec \"" + command + "\" /dev/null"},
-                       environment_, k_run_timeout, dir_.path());
+                       environment_, k_console_run_timeout, dir_.path());
   }
 
   // Runs a Windows program in the test's folder with these arguments.
