@@ -3,8 +3,8 @@
 // What differs between POSIX and Windows where a program meets its process: its standard
 // streams (what each goes to, how text and bytes reach it), their set-up, the program's folder,
 // the catalogue its messages come from, and the console it may have been given. One file per
-// platform, platform_posix.cpp and platform_win32.cpp, chosen by the build; the rest of common/
-// builds on this header and nothing of common/ is below it.
+// platform, platform_posix.cpp and platform_win32.cpp, chosen by the build. The rest of common/
+// builds on it; only the catalogue reader (catalogue.h) is below it, for Windows.
 
 #include <chrono>
 #include <cstdio>
