@@ -19,9 +19,9 @@ namespace murve {
 namespace {
 
 // The settings file is the C runtime's: its errors are errno values on every platform, which
-// Windows' system messages would word as other errors.
+// Windows' system messages would word as other errors. A sentence, as a {reason} is.
 std::string settings_error_text(int error_number) {
-  return std::strerror(error_number);
+  return sentence_of(std::strerror(error_number));
 }
 
 // Where a person finds the example settings file: installed, or in the source.

@@ -96,7 +96,7 @@ Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
                         range));
     return verdict;
   }
-  // The summary lists what failed, each a clause of its own.
+  // The summary lists what failed, each a sentence of its own.
   std::vector<std::string> failures;
   if (!differences.empty()) {
     const std::initializer_list<MessagePart> parts = {{"count", std::to_string(differences.size())},
@@ -119,11 +119,7 @@ Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
   if (!settings_read_whole) {
     failures.push_back(message("the settings file not read whole"));
   }
-  std::string list;
-  for (const std::string& failure : failures) {
-    list += (list.empty() ? "" : message(", ")) + failure;
-  }
-  const std::initializer_list<MessagePart> summary = {{"failures", list}};
+  const std::initializer_list<MessagePart> summary = {{"failures", join_sentences(failures)}};
   if (wrote) {
     verdict.lines.push_back(message("verify failed: {failures}", summary));
   } else if (!differences.empty() && settings_read_whole) {

@@ -17,6 +17,8 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+
+#include "device/serial_link.h"  // system_error_text: FormatMessage's words, as the port's are
 #else
 #include <unistd.h>
 #endif
@@ -131,7 +133,7 @@ std::string rename_over(const std::string& from, const std::string& to, FileSync
   if (MoveFileExA(from.c_str(), to.c_str(), flags)) {
     return "";
   }
-  return std::system_category().message(static_cast<int>(GetLastError()));
+  return system_error_text(static_cast<int>(GetLastError()));
 }
 #else
 int sync_file(int fd) {
@@ -380,7 +382,7 @@ FileWriteError AtomicFileWriter::commit(std::string_view bytes) {
 
 std::string explain_file_write(const FileWriteError& error) {
   const std::initializer_list<MessagePart> parts = {
-      {"path", error.path}, {"target", error.target}, {"reason", error.reason}};
+      {"path", error.path}, {"target", error.target}, {"reason", sentence_of(error.reason)}};
   switch (error.step) {
     case FileWriteStep::follow_link:
       return message("cannot follow the symbolic link {path}: {reason}", parts);

@@ -16,7 +16,7 @@ std::string range_of(const WriteCommand& write) {
 // Why a command did not go out: the system's words, or what a stalled line means.
 std::string send_reason(const SendOutcome& send, const PortLabel& port) {
   if (!send.stalled) {
-    return send.error.text;
+    return sentence_of(send.error.text);
   }
   if (!port.flow_control) {
     return message("the port took no byte for 1 s (has the device stopped reading?)");
@@ -64,13 +64,13 @@ std::string no_answer_text(const PortLabel& port) {
 #endif
 }
 
-std::string no_such_device_text(const PortOpening& opening, const PortLabel& port) {
+std::string no_such_device_text(const std::string& reason, const PortLabel& port) {
 #ifdef _WIN32
   return message(
       "cannot open {port}: {reason} (this computer has no such COM port: murvecolor -list shows "
       "the ones it has, "
       "and Device Manager lists them under \"Ports (COM & LPT)\")",
-      {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
+      {{"port", printable(port.address.path)}, {"reason", reason}});
 #else
   const PortAddress& address = port.address;
   switch (address.origin) {
@@ -81,7 +81,7 @@ std::string no_such_device_text(const PortOpening& opening, const PortLabel& por
           "with -port PATH or {variable}=PATH, such as /dev/ttyUSB0; murvecolor -list shows the "
           "serial ports)",
           {{"port", printable(port.address.path)},
-           {"reason", opening.error.text},
+           {"reason", reason},
            {"variable", address.variable},
            {"path", printable(address.path)}});
     case PortOrigin::variable:
@@ -90,14 +90,14 @@ std::string no_such_device_text(const PortOpening& opening, const PortLabel& por
           "ports plugged "
           "in)",
           {{"port", printable(port.address.path)},
-           {"reason", opening.error.text},
+           {"reason", reason},
            {"variable", address.variable}});
     case PortOrigin::named:
       break;
   }
   return message(
       "cannot open {port}: {reason} (murvecolor -list shows the serial ports plugged in)",
-      {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
+      {{"port", printable(port.address.path)}, {"reason", reason}});
 #endif
 }
 
@@ -105,9 +105,10 @@ std::string no_such_device_text(const PortOpening& opening, const PortLabel& por
 
 std::string explain_open_failure(const PortOpening& opening, const PortLabel& port) {
   const PortAddress& address = port.address;
+  const std::string reason = sentence_of(opening.error.text);
   switch (opening.failure) {
     case OpenFailure::no_such_device:
-      return no_such_device_text(opening, port);
+      return no_such_device_text(reason, port);
     case OpenFailure::no_hardware:
       if (address.origin == PortOrigin::default_for_number) {
         return message(
@@ -116,13 +117,13 @@ std::string explain_open_failure(const PortOpening& opening, const PortLabel& po
             "name the device with -port PATH or {variable}=PATH; murvecolor -list shows the "
             "serial ports)",
             {{"port", printable(port.address.path)},
-             {"reason", opening.error.text},
+             {"reason", reason},
              {"path", printable(address.path)},
              {"number", std::to_string(address.com_number)},
              {"variable", address.variable}});
       }
       return message("cannot open {port}: {reason} (no serial hardware answers behind it)",
-                     {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
+                     {{"port", printable(port.address.path)}, {"reason", reason}});
     case OpenFailure::permission_denied:
       if (!opening.access.group.empty()) {
         return message(
@@ -130,7 +131,7 @@ std::string explain_open_failure(const PortOpening& opening, const PortLabel& po
             "sudo usermod -aG "
             "{group} $USER, then log in again)",
             {{"port", printable(port.address.path)},
-             {"reason", opening.error.text},
+             {"reason", reason},
              {"group", opening.access.group}});
       }
       if (!opening.access.owner.empty()) {
@@ -139,38 +140,38 @@ std::string explain_open_failure(const PortOpening& opening, const PortLabel& po
             "or have the "
             "port given to a group such as dialout)",
             {{"port", printable(port.address.path)},
-             {"reason", opening.error.text},
+             {"reason", reason},
              {"owner", opening.access.owner}});
       }
       return message("cannot open {port}: {reason}",
-                     {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
+                     {{"port", printable(port.address.path)}, {"reason", reason}});
     case OpenFailure::in_use:
 #ifdef _WIN32
       return message(
           "cannot open {port}: {reason} (in use by another program: close it, a terminal program "
           "say, and run "
           "again)",
-          {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
+          {{"port", printable(port.address.path)}, {"reason", reason}});
 #else
       return message(
           "cannot open {port}: {reason} (in use by another program: fuser -v {path} names it)",
           {{"port", printable(port.address.path)},
-           {"reason", opening.error.text},
+           {"reason", reason},
            {"path", printable(address.path)}});
 #endif
     case OpenFailure::not_a_serial_port:
       return message("cannot open {port}: {reason} (not a serial port)",
-                     {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
+                     {{"port", printable(port.address.path)}, {"reason", reason}});
     case OpenFailure::baud_refused:
       return message(
           "cannot open {port}: {reason} (the port does not run at the rate -baud asks for)",
-          {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
+          {{"port", printable(port.address.path)}, {"reason", reason}});
     case OpenFailure::other:
     case OpenFailure::none:
       break;
   }
   return message("cannot open {port}: {reason}",
-                 {{"port", printable(port.address.path)}, {"reason", opening.error.text}});
+                 {{"port", printable(port.address.path)}, {"reason", reason}});
 }
 
 std::string explain_identification(const Identification& identification, const PortLabel& port) {

@@ -38,4 +38,28 @@ std::string message(const char* text, std::initializer_list<MessagePart> parts) 
   return fill_message(translated(text), parts);
 }
 
+std::string sentence_of(std::string_view system_text) {
+  // TRANSLATORS: the system's text for an error, which has no full stop, made a sentence.
+  return message("{reason}", {{"reason", std::string(system_text)}});
+}
+
+std::string join_sentences(const std::vector<std::string>& sentences) {
+  std::string list;
+  for (const std::string& sentence : sentences) {
+    // TRANSLATORS: two sentences of a list of failures, each as its message ends it.
+    list =
+        list.empty() ? sentence : message("{list}, {next}", {{"list", list}, {"next", sentence}});
+  }
+  return list;
+}
+
+std::string join_values(const std::vector<std::string>& values) {
+  std::string list;
+  for (const std::string& value : values) {
+    // TRANSLATORS: between two values of a list, such as the baud rates.
+    list += (list.empty() ? "" : message(", ")) + value;
+  }
+  return list;
+}
+
 }  // namespace murve

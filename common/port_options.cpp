@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
+
+#include "common/message.h"
 
 #include "settings/number_reading.h"
 
@@ -36,11 +39,11 @@ bool read_baud_rate(const char* text, unsigned& baud) {
 }
 
 std::string supported_rates_text() {
-  std::string text;
+  std::vector<std::string> rates;
   for (const unsigned rate : supported_baud_rates()) {
-    text += (text.empty() ? "" : ", ") + std::to_string(rate);
+    rates.push_back(std::to_string(rate));
   }
-  return text;
+  return join_values(rates);
 }
 
 PortAddress port_address_of(std::int32_t port_number, const std::string& port_name) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "device/signal_guard.h"
@@ -265,10 +266,18 @@ std::string system_error_text(int code) {
       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string message = length > 0 && text != nullptr ? std::string(text, length) : "";
   LocalFree(text);
-  // The system's text ends in a full stop and CR LF; the tool's messages are one line each.
-  while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
+  // The system's text ends in a full stop (Japanese "。") and CR LF; the tool's messages are one
+  // line each, and frame the text as a sentence in the user's language.
+  constexpr std::string_view k_ideographic_full_stop = "\xe3\x80\x82";
+  while (!message.empty()) {
+    if (message.back() == '\r' || message.back() == '\n' || message.back() == ' ' ||
+        message.back() == '.') {
+      message.pop_back();
+    } else if (message.ends_with(k_ideographic_full_stop)) {
+      message.resize(message.size() - k_ideographic_full_stop.size());
+    } else {
+      break;
+    }
   }
   if (message.empty()) {
     message = "system error " + std::to_string(code);

@@ -179,8 +179,9 @@ int main(int argc, char** argv) {
   int status = run_murvedump(argc, argv);
   // The backup, --help and --version are all standard output has: losing them is a failure.
   if (const int error = murve::output_failure(); error != 0) {
-    murve::report_problem(k_program, murve::message("cannot write to standard output: {reason}",
-                                                    {{"reason", std::strerror(error)}}));
+    murve::report_problem(k_program,
+                          murve::message("cannot write to standard output: {reason}",
+                                         {{"reason", murve::sentence_of(std::strerror(error))}}));
     status = k_exit_failed;
   }
   murve::finish_process(k_program);

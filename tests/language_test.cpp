@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -73,6 +76,28 @@ std::string in_codeset(const std::string& text, const std::string& codeset) {
   return converted;
 }
 
+// Whether `text` is whole Japanese sentences: it ends with 。, ）or 」, or with a {reason} or
+// {failures}, which are sentences themselves, and no ASCII ": ", "; " or ", " joins its clauses.
+bool whole_sentences(std::string_view text) {
+  const bool ends = text.ends_with("。") || text.ends_with("）") || text.ends_with("」") ||
+                    text.ends_with("{reason}") || text.ends_with("{failures}");
+  return ends && text.find(": ") == text.npos && text.find("; ") == text.npos &&
+         text.find(", ") == text.npos;
+}
+
+// Whether each line of `text` is whole sentences after its prefixes: the program's name, a
+// FILE:LINE: and 警告: .
+testing::AssertionResult lines_are_whole_sentences(const std::string& text) {
+  static const std::regex prefixes(R"(^murve[a-z]+: ([^ ]+\.cfg(:[0-9]+)?: )?(警告: )?)");
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (!whole_sentences(std::regex_replace(line, prefixes, ""))) {
+      return testing::AssertionFailure() << "not whole sentences: [" << line << "]";
+    }
+  }
+  return testing::AssertionSuccess();
+}
+
 struct LanguageCase {
   const char* name;
   std::vector<std::string> command;  // {"murvedump", ...} runs murvedump; otherwise murvecolor's
@@ -82,6 +107,7 @@ struct LanguageCase {
   // The locale's character set, which output and error are in; empty: UTF-8.
   std::string codeset = "";
   std::string locale = "";  // a locale this machine may lack: the case is skipped then
+  std::vector<std::string> device = {"--silent"};  // murvesim's options for COM5
 };
 
 // Variables set in the rows' own way, none left from ours.
@@ -98,34 +124,59 @@ TEST(Language, ExplanationsInJapaneseUnderAJapaneseLocale) {
   }
   TempDir dir;
   write_file(dir.file("色.cfg"), "c3 赤\n");
-  SimulatedDevice silent(dir, {"--silent"});
-  ASSERT_TRUE(silent.started());
+  write_file(dir.file("s.cfg"), "c3 e0\n");
+  // The system's text, as a program in the Japanese locale gets it.
+  const locale_t japanese = newlocale(LC_ALL_MASK, "ja_JP.UTF-8", nullptr);
+  const std::string no_such_file = strerror_l(ENOENT, japanese);
+  freelocale(japanese);
   const std::vector<LanguageCase> cases = {
       {"a missing file with a Japanese name",
        {"-com", "5", "-config", "存在しない.cfg"},
        "open error.[存在しない.cfg]\n",
-       "murvecolor: 存在しない.cfg: 設定ファイルを開けません: {any}\n"},
+       "murvecolor: 存在しない.cfg: 設定ファイルを開けません。" + no_such_file + "。{any}\n"},
       {"a warning for a Japanese word",
        {"-com", "5", "-config", "色.cfg", "-port", "/nonexistent"},
        "\n\n",
        "murvecolor: 色.cfg:1: 警告: 「赤」は16進数ではないため、00になります。\n"
-       "murvecolor: /nonexistentを開けません: {any}（接続されているシリアルポートはmurvecolor "
-       "-listで確認できます）。\n"},
+       "murvecolor: /nonexistentを開けません。" +
+           no_such_file + "。接続されているシリアルポートはmurvecolor -listで確認できます。\n"},
       {"a silent port",
        {"-com", "5", "-config", "色.cfg"},
        "\nMURVE(6183) not found.\n\n",
-       "murvecolor: 色.cfg:1: 警告: {any}\nmurvecolor: デバイスには何も書き込んでいません: "
-       "{any}のデバイスから1秒以内に応答がありません。{any}\n"},
-      {"--help", {"--help"}, "使い方: murvecolor -com N | -port PORT {any}", ""},
+       "murvecolor: 色.cfg:1: 警告: {any}\nmurvecolor: デバイスには何も書き込んでいません。"
+       "{any}のデバイスから1秒以内に応答がありません。{any}を確認してください。\n"},
+      {"--help", {"--help"}, "使い方：murvecolor -com N | -port PORT {any}", ""},
       {"a command-line error",
        {"-com", "0"},
        "",
-       "murvecolor: -comには1から16までのポート番号を指定してください。0は指定できません。{any}"
-       "オプションの一覧はmurvecolor --helpで表示できます。\n"},
+       "murvecolor: -comには1から16までのポート番号を指定してください。「0」は指定できません。"
+       "{any}オプションの一覧はmurvecolor --helpで表示できます。\n"},
+      {"the rates, then where the options are listed",
+       {"-port", "P", "-baud"},
+       "",
+       "murvecolor: -baudにはボーレートを指定してください（50、75、110、{any}、4000000のいずれか）"
+       "。オプションの一覧はmurvecolor --helpで表示できます。\n"},
+      {.name = "a list of failures",
+       .command = {"-com", "5", "-config", "s.cfg", "-verify"},
+       .output = "{any}\n照合に失敗しました。210バイト中1バイトが一致しません。3ブロックを読み戻せ"
+                 "ませんでした。\n0x0c4: 書き込んだ値は3f、読み戻した値は3eです。\n0x100-0x11f: "
+                 "読み戻せませんでした。\n{any}\n0x140-0x15f: 読み戻せませんでした。\n\n",
+       .error = "murvecolor: ブロック0x100を読み戻せませんでした。{any}が切断されました（ケーブル"
+                "が抜けましたか？）。\n",
+       .device = {"--corrupt", "c4", "--hangup-after", "14"}},
       {"murvedump's failure",
        {"murvedump", "-port", "/nonexistent"},
        "",
-       "murvedump: /nonexistentを開けません: {any}\n"},
+       "murvedump: /nonexistentを開けません。" + no_such_file + "。{any}\n"},
+      {"murvedump's backup into a folder",
+       {"murvedump", "-com", "5", "-o", "."},
+       "",
+       "murvedump: 何も書き出していません。.はフォルダーのため、書き込めません。\n"},
+      {"murvedump's backup into a missing folder",
+       {"murvedump", "-com", "5", "-o", "無い/バックアップ.cfg"},
+       "",
+       "murvedump: 何も書き出していません。無いに一時ファイルを作れません。" + no_such_file +
+           "。\n"},
       // A character set without kana would show Japanese as '?': English, the system's too.
       {"Japanese messages, a character set without kana",
        {"-com", "5", "-config", "nope.cfg"},
@@ -160,6 +211,8 @@ TEST(Language, ExplanationsInJapaneseUnderAJapaneseLocale) {
       continue;
     }
     std::setlocale(LC_CTYPE, "C");
+    SimulatedDevice device(dir, c.device);
+    ASSERT_TRUE(device.started()) << c.name;
     std::vector<std::string> command = c.command;
     if (command.front() == "murvedump") {
       command.front() = MURVEDUMP_EXE;
@@ -167,7 +220,7 @@ TEST(Language, ExplanationsInJapaneseUnderAJapaneseLocale) {
       command = murvecolor_command(command);
     }
     std::vector<std::string> environment = c.environment;
-    environment.push_back(silent.com5_variable());
+    environment.push_back(device.com5_variable());
     const ProcessResult run =
         run_process(command, environment, run_bound(std::chrono::seconds(20)), dir.path());
     EXPECT_FALSE(run.timed_out) << c.name;
@@ -179,6 +232,9 @@ TEST(Language, ExplanationsInJapaneseUnderAJapaneseLocale) {
       EXPECT_TRUE(output_matches(run.output, banner + encoded(c.output))) << c.name;
     }
     EXPECT_TRUE(output_matches(run.error_output, encoded(c.error))) << c.name;
+    if (c.environment.front() == k_japanese) {
+      EXPECT_TRUE(lines_are_whole_sentences(run.error_output)) << c.name;
+    }
   }
 }
 

@@ -614,11 +614,11 @@ INSTANTIATE_TEST_SUITE_P(
                        true, "murvecolor: -comには1から16までのポート番号", 0},
         StreamTextCase{"JapaneseUnknownOption", "LANG=ja_JP.UTF-8", "murvecolor.exe -com 5 -色",
                        "CP932", std::string(k_banner) + "invalid option [-色]\n", true,
-                       "murvecolor: -色というオプションはありません。", 0},
+                       "murvecolor: 「-色」というオプションはありません。", 0},
         StreamTextCase{"JapaneseNameOfAMissingFile", "LANG=ja_JP.UTF-8",
                        "murvecolor.exe -com 5 -config 存在しない.cfg", "CP932",
                        std::string(k_banner) + "open error.[存在しない.cfg]\n", false,
-                       "murvecolor: 存在しない.cfg: 設定ファイルを開けません: ", 0},
+                       "murvecolor: 存在しない.cfg: 設定ファイルを開けません。", 0},
         // The word as the file has it, its byte-order mark included, as on Linux.
         StreamTextCase{"ByteOrderMarkWord", "LANG=C.UTF-8", "murvecolor.exe -com 5 -config bom.cfg",
                        "CP437",
@@ -627,7 +627,7 @@ INSTANTIATE_TEST_SUITE_P(
                        false, "murvecolor: bom.cfg:1: a line must begin with #", 0},
         StreamTextCase{"JapaneseMurvedumpFailure", "LANG=ja_JP.UTF-8",
                        "murvedump.exe -com 5 -o 無い/バックアップ.cfg", "CP932", "", false,
-                       "murvedump: 何も書き出していません: 無い/に一時ファイルを作れません: ", 1},
+                       "murvedump: 何も書き出していません。無い/に一時ファイルを作れません。", 1},
         // A name Windows gives a device is no backup file, refused before the port is opened.
         StreamTextCase{"DeviceNameAsBackup", "LANG=C.UTF-8", "murvedump.exe -com 5 -o aux.cfg",
                        "CP437", "", false,
