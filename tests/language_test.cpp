@@ -290,5 +290,54 @@ TEST(Language, CatalogueKeepsEveryMessagesParts) {
   EXPECT_STREQ(murve::Catalogue().translate("hung up"), "hung up");
 }
 
+// Every Japanese message is whole sentences: it ends as a sentence does (a ", a newline after
+// it), a {reason} or {failures}, which are sentences themselves, stands at its start or after a
+// sentence's end, and no ASCII ": ", "; " or ", " joins its clauses once its prefixes (FILE:LINE:,
+// an address, 警告: ) are off. The cells of -list's table and the two joiners are fragments.
+TEST(Language, JapaneseMessagesAreWholeSentences) {
+  const std::set<std::string_view> fragments = {", ",
+                                                "{list}, {next}",
+                                                "answers, not a MURVE Pro",
+                                                "answers late",
+                                                "cannot open it: {reason}",
+                                                "cannot send to it: the port took no byte",
+                                                "cannot send to it: {reason}",
+                                                "does not run at {baud} baud",
+                                                "hung up",
+                                                "in use by another program",
+                                                "no answer within 1 s",
+                                                "no serial hardware behind it",
+                                                "not a serial port",
+                                                "not there",
+                                                "permission denied",
+                                                "{banner}; reach it with -port {path}"};
+  const std::string bytes = read_file(MURVECOLOR_BUILD_DIR "/locale/ja/LC_MESSAGES/murvecolor.mo");
+  const murve::Catalogue catalogue(
+      {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
+  const std::regex prefixes(
+      R"(^(\{file\}(:\{line\})?: |\{address\}: |\{first\}-\{last\}: )?(警告: )?)");
+  std::size_t checked = 0;
+  for (const auto& [original, translation] : catalogue.entries()) {
+    if (fragments.contains(original)) {
+      continue;
+    }
+    ++checked;
+    std::string text = std::regex_replace(std::string(translation), prefixes, "",
+                                          std::regex_constants::format_first_only);
+    while (text.ends_with("\n")) {
+      text.pop_back();
+    }
+    EXPECT_TRUE(whole_sentences(text)) << translation;
+    for (const std::string part : {"{reason}", "{failures}"}) {
+      for (std::size_t at = text.find(part); at != std::string::npos;
+           at = text.find(part, at + 1)) {
+        EXPECT_TRUE(at == 0 || whole_sentences(text.substr(0, at)))
+            << part << " in " << translation;
+      }
+    }
+  }
+  EXPECT_GT(checked, 100u);
+}
+
 }  // namespace
 }  // namespace murve_test
