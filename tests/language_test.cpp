@@ -158,7 +158,7 @@ TEST(Language, ExplanationsInJapaneseUnderAJapaneseLocale) {
        "。オプションの一覧はmurvecolor --helpで表示できます。\n"},
       {.name = "a list of failures",
        .command = {"-com", "5", "-config", "s.cfg", "-verify"},
-       .output = "{any}\n照合に失敗しました。210バイト中1バイトが一致しません。3ブロックを読み戻せ"
+       .output = "{any}\n照合に失敗しました。210バイト中1バイトが異なります。3ブロックを読み戻せ"
                  "ませんでした。\n0x0c4: 書き込んだ値は3f、読み戻した値は3eです。\n0x100-0x11f: "
                  "読み戻せませんでした。\n{any}\n0x140-0x15f: 読み戻せませんでした。\n\n",
        .error = "murvecolor: ブロック0x100を読み戻せませんでした。{any}が切断されました（ケーブル"
