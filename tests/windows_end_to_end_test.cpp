@@ -603,6 +603,8 @@ TEST_P(WindowsStreamText, EachStreamIsInOneCodePage) {
   const std::optional<std::string> error = decoded(dir_.file("stderr"), text_case.encoding);
   ASSERT_TRUE(error.has_value()) << "not " << text_case.encoding << ": " << run.error_output;
   EXPECT_EQ(error->rfind(text_case.error, 0), 0u) << *error;
+  // FormatMessage's Japanese text brings its own 「。」, which the message's sentence replaces.
+  EXPECT_EQ(error->find("。。"), std::string::npos) << *error;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -628,6 +630,9 @@ INSTANTIATE_TEST_SUITE_P(
         StreamTextCase{"JapaneseMurvedumpFailure", "LANG=ja_JP.UTF-8",
                        "murvedump.exe -com 5 -o 無い/バックアップ.cfg", "CP932", "", false,
                        "murvedump: 何も書き出していません。無い/に一時ファイルを作れません。", 1},
+        StreamTextCase{"JapaneseSystemTextOfAMissingPort", "LANG=ja_JP.UTF-8",
+                       "murvecolor.exe -com 9 -config nul", "CP932", std::string(k_banner) + "\n\n",
+                       false, "murvecolor: \\\\.\\COM9を開けません。", 0},
         // A name Windows gives a device is no backup file, refused before the port is opened.
         StreamTextCase{"DeviceNameAsBackup", "LANG=C.UTF-8", "murvedump.exe -com 5 -o aux.cfg",
                        "CP437", "", false,
