@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -136,15 +137,11 @@ class SysfsReader {
   // The USB device's maker, product, serial number and IDs, or the UART and its driver.
   std::string describe(const std::string& name) const {
     const std::string device = class_folder(name) + "/device";
-    std::string folder = real_path(device);
-    if (folder.empty()) {
+    if (real_path(device).empty()) {
       return "";
     }
-    for (int level = 0; level < k_usb_levels && folder.size() > 1; ++level) {
-      if (exists(folder + "/idVendor")) {
-        return describe_usb(folder);
-      }
-      folder = folder.substr(0, folder.find_last_of('/'));
+    if (const UsbFolders usb = usb_folders(name); !usb.device.empty()) {
+      return describe_usb(usb.device);
     }
     const std::string driver = base_name(real_path(device + "/driver"));
     const std::string type = attribute(class_folder(name) + "/type");
@@ -158,7 +155,54 @@ class SysfsReader {
     return text;
   }
 
+  // The adapter a tty is on: its IDs and serial number, and its place and interface from the
+  // names sysfs gives them ("1-1.4", and "1-1.4:1.0" for its configuration 1, interface 0).
+  std::optional<UsbIdentity> usb_identity(const std::string& name) const {
+    const UsbFolders usb = usb_folders(name);
+    if (usb.device.empty()) {
+      return std::nullopt;
+    }
+    UsbIdentity identity;
+    identity.vendor_id = hex_attribute(usb.device + "/idVendor");
+    identity.product_id = hex_attribute(usb.device + "/idProduct");
+    identity.serial = attribute(usb.device + "/serial");
+    const std::string device_name = base_name(usb.device);
+    if (const auto location = parse_usb_location(device_name)) {
+      identity.location = *location;
+    }
+    const std::string interface = base_name(usb.interface);
+    if (interface.rfind(device_name + ":", 0) == 0) {
+      const std::size_t dot = interface.find('.', device_name.size());
+      if (dot != std::string::npos) {
+        identity.interface_number = std::atoi(interface.c_str() + dot + 1);
+      }
+    }
+    return identity;
+  }
+
  private:
+  struct UsbFolders {
+    std::string device;     // the USB device's folder; empty when the tty is on none
+    std::string interface;  // the folder below it, the interface the tty is on
+  };
+
+  UsbFolders usb_folders(const std::string& name) const {
+    std::string folder = real_path(class_folder(name) + "/device");
+    std::string below;
+    for (int level = 0; level < k_usb_levels && folder.size() > 1; ++level) {
+      if (exists(folder + "/idVendor")) {
+        return {folder, below};
+      }
+      below = folder;
+      folder = folder.substr(0, folder.find_last_of('/'));
+    }
+    return {};
+  }
+
+  static std::uint16_t hex_attribute(const std::string& path) {
+    return static_cast<std::uint16_t>(std::strtoul(attribute(path).c_str(), nullptr, 16));
+  }
+
   std::string class_folder(const std::string& name) const {
     return root_ + "/sys/class/tty/" + name;
   }
@@ -189,6 +233,11 @@ std::string describe_path(const SysfsReader& sysfs, const std::string& path) {
   return node.empty() ? "" : sysfs.describe(base_name(node));
 }
 
+std::optional<UsbIdentity> usb_of_path(const SysfsReader& sysfs, const std::string& path) {
+  const std::string node = real_path(path);
+  return node.empty() ? std::nullopt : sysfs.usb_identity(base_name(node));
+}
+
 }  // namespace
 
 std::vector<SerialPortEntry> list_serial_ports(const std::string& root) {
@@ -203,12 +252,13 @@ std::vector<SerialPortEntry> list_serial_ports(const std::string& root) {
   std::vector<SerialPortEntry> ports;
   std::vector<std::string> listed;  // identities of the devices in `ports`
   const auto add = [&](const std::string& path, int com_number, std::string description,
-                       const std::string& identity) {
+                       const std::string& identity, std::optional<UsbIdentity> usb) {
     SerialPortEntry entry;
     entry.path = path;
     entry.com_number = com_number;
     entry.description = std::move(description);
     entry.device = identity;
+    entry.usb = std::move(usb);
     if (const auto alias = by_id.find(identity); alias != by_id.end()) {
       entry.stable_path = alias->second;
     }
@@ -220,7 +270,8 @@ std::vector<SerialPortEntry> list_serial_ports(const std::string& root) {
     const bool mapped = address.origin == PortOrigin::variable;
     const std::string on_disk = mapped ? address.path : root + address.path;
     if (mapped || (exists(on_disk) && sysfs.has_uart(base_name(address.path)))) {
-      add(address.path, number, describe_path(sysfs, on_disk), identity_of(on_disk));
+      add(address.path, number, describe_path(sysfs, on_disk), identity_of(on_disk),
+          usb_of_path(sysfs, on_disk));
     }
   }
 
@@ -245,7 +296,7 @@ std::vector<SerialPortEntry> list_serial_ports(const std::string& root) {
   for (const std::string& node : nodes) {
     const std::string identity = identity_of(root + node);
     if (std::find(listed.begin(), listed.end(), identity) == listed.end()) {
-      add(node, 0, sysfs.describe(base_name(node)), identity);
+      add(node, 0, sysfs.describe(base_name(node)), identity, sysfs.usb_identity(base_name(node)));
     }
   }
   return ports;

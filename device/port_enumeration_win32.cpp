@@ -4,15 +4,19 @@
 // here rather than leave it to a library.
 #include <initguid.h>
 
+#include <cfgmgr32.h>
 #include <devguid.h>
 #include <setupapi.h>
 
 #include <array>
+#include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "device/port_enumeration.h"
+#include "device/windows_device_ids.h"
 
 namespace murve {
 namespace {
@@ -29,11 +33,68 @@ int com_number_of(const std::string& name) {
   return std::stoi(name.substr(3));
 }
 
+// How far up the device tree from a port the USB device that carries it may be: FTDI's bus
+// node, then the function of a composite device, then the device.
+constexpr int k_usb_levels = 4;
+
+std::string instance_id_of(DEVINST node) {
+  std::array<char, MAX_DEVICE_ID_LEN + 1> id{};
+  return CM_Get_Device_IDA(node, id.data(), id.size() - 1, 0) == CR_SUCCESS ? id.data() : "";
+}
+
+// A device's location paths, each string of the REG_MULTI_SZ.
+std::vector<std::string> location_paths_of(DEVINST node) {
+  std::array<char, 2048> text{};
+  ULONG size = text.size() - 2;
+  ULONG type = 0;
+  std::vector<std::string> paths;
+  if (CM_Get_DevNode_Registry_PropertyA(node, CM_DRP_LOCATION_PATHS, &type, text.data(), &size,
+                                        0) != CR_SUCCESS ||
+      type != REG_MULTI_SZ) {
+    return paths;
+  }
+  for (const char* path = text.data(); *path != '\0'; path += std::strlen(path) + 1) {
+    paths.emplace_back(path);
+  }
+  return paths;
+}
+
+// The USB adapter a port's device node is on, walking up to it through the nodes between.
+std::optional<UsbIdentity> usb_identity_of(DEVINST node) {
+  int interface_number = 0;  // a device that is not composite has one function
+  for (int level = 0; level < k_usb_levels; ++level) {
+    const InstanceIdFields fields = parse_instance_id(instance_id_of(node));
+    if (fields.kind == DeviceNodeKind::usb_device) {
+      UsbIdentity identity;
+      identity.vendor_id = fields.vendor_id;
+      identity.product_id = fields.product_id;
+      identity.serial = fields.serial;
+      identity.location.ports = usb_ports_of_location_paths(location_paths_of(node));
+      identity.interface_number = interface_number;
+      return identity;
+    }
+    if (fields.kind == DeviceNodeKind::usb_interface) {
+      interface_number = fields.interface_number;
+    }
+    DEVINST parent = 0;
+    if (CM_Get_Parent(&parent, node, 0) != CR_SUCCESS) {
+      break;
+    }
+    node = parent;
+  }
+  return std::nullopt;
+}
+
+struct PortFacts {
+  std::string description;
+  std::optional<UsbIdentity> usb;
+};
+
 // What Device Manager calls each port of the Ports class, by its COM number: the friendly name,
-// less the " (COMn)" that repeats the number. Empty where SetupAPI knows nothing of the port
-// (Wine's ports, some virtual ones).
-std::map<int, std::string> port_descriptions() {
-  std::map<int, std::string> descriptions;
+// less the " (COMn)" that repeats the number, and the USB adapter it is on. Empty where SetupAPI
+// knows nothing of the port (Wine's ports, some virtual ones).
+std::map<int, PortFacts> port_descriptions() {
+  std::map<int, PortFacts> descriptions;
   HDEVINFO devices = SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
   if (devices == INVALID_HANDLE_VALUE) {
     return descriptions;
@@ -54,9 +115,12 @@ std::map<int, std::string> port_descriptions() {
     RegCloseKey(key);
     const int number =
         read == ERROR_SUCCESS && type == REG_SZ ? com_number_of(port_name.data()) : 0;
+    if (number == 0) {
+      continue;
+    }
+    descriptions[number].usb = usb_identity_of(device.DevInst);
     std::array<char, 512> friendly{};
-    if (number == 0 ||
-        !SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_FRIENDLYNAME, nullptr,
+    if (!SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_FRIENDLYNAME, nullptr,
                                            reinterpret_cast<BYTE*>(friendly.data()),
                                            friendly.size() - 1, nullptr)) {
       continue;
@@ -67,7 +131,7 @@ std::map<int, std::string> port_descriptions() {
         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0) {
       text.resize(text.size() - suffix.size());
     }
-    descriptions[number] = text;
+    descriptions[number].description = text;
   }
   SetupDiDestroyDeviceInfoList(devices);
   return descriptions;
@@ -76,7 +140,7 @@ std::map<int, std::string> port_descriptions() {
 }  // namespace
 
 std::vector<SerialPortEntry> list_serial_ports(const std::string&) {
-  const std::map<int, std::string> descriptions = port_descriptions();
+  const std::map<int, PortFacts> descriptions = port_descriptions();
   std::vector<SerialPortEntry> ports;
   // A COM port exists when its DOS device name does, whoever's driver made it.
   std::array<char, 512> target{};
@@ -92,7 +156,8 @@ std::vector<SerialPortEntry> list_serial_ports(const std::string&) {
     // Two COM names for one device share the NT device name they are links to.
     port.device = mapped != 0 ? target.data() : port.path;
     if (const auto found = descriptions.find(number); found != descriptions.end()) {
-      port.description = found->second;
+      port.description = found->second.description;
+      port.usb = found->second.usb;
     }
     ports.push_back(port);
   }
