@@ -4,6 +4,7 @@
 
 #include "common/port_options.h"
 #include "device/serial_link.h"
+#include "device/usb_selector.h"
 
 namespace murve {
 namespace {
@@ -124,6 +125,9 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
   if (port.named) {
     if (options.port_name.empty()) {
       return rejected(CommandLineProblem::port_name_missing, "", verdict_asked);
+    }
+    if (is_usb_selector(options.port_name) && !parse_usb_selector(options.port_name).selector) {
+      return rejected(CommandLineProblem::selector_malformed, options.port_name, verdict_asked);
     }
   } else if (!is_port_number(options.port_number)) {
     return port.number_text == nullptr

@@ -31,6 +31,7 @@ enum class CommandLineProblem {
   port_out_of_range,      // `argument` is the value of the last "-com"
   settings_path_missing,  // "-config" without its value at the end, or with an empty one
   port_name_missing,      // "-port" without its value at the end, or with an empty one
+  selector_malformed,     // `argument` is the value of the last "-port": usb:, but no selector
   baud_missing,           // "-baud" without its value at the end
   baud_unsupported,       // `argument` is the value of the last "-baud"
 };

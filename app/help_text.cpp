@@ -16,15 +16,19 @@ namespace {
 #ifdef _WIN32
 constexpr const char* k_port_map =
     N_("Ports: -com N opens COM N (1 to 16); -port COMn opens any COM port, COM17 and above\n"
-       "included, and -port \\\\.\\COMn the device path itself. Device Manager lists the ports\n"
-       "under \"Ports (COM & LPT)\", and murvecolor -list probes each of them.\n");
+       "included, and -port \\\\.\\COMn the device path itself. -port usb:... opens the USB\n"
+       "adapter it names by its IDs, serial number or place, whatever COM number it has now,\n"
+       "as murvecolor -list shows it. Device Manager lists the ports under\n"
+       "\"Ports (COM & LPT)\", and murvecolor -list probes each of them.\n");
 constexpr const char* k_manuals = N_("README-windows.txt, beside murvecolor.exe, tells more.\n");
 #else
 constexpr const char* k_port_map =
     N_("Ports: -port PATH opens the device itself (/dev/ttyUSB0, or its name under\n"
-       "/dev/serial/by-id/, which stays the same in any USB socket). -com N opens the path in\n"
-       "the variable MURVECOLOR_COM<N> when it is set, and /dev/ttyS<N-1> otherwise (COM1 is\n"
-       "/dev/ttyS0). murvecolor -list probes every serial port for a MURVE Pro.\n");
+       "/dev/serial/by-id/, which stays the same in any USB socket); -port usb:... opens the\n"
+       "USB adapter it names by its IDs, serial number or place, as murvecolor -list shows it.\n"
+       "-com N opens the path in the variable MURVECOLOR_COM<N> when it is set, and\n"
+       "/dev/ttyS<N-1> otherwise (COM1 is /dev/ttyS0). murvecolor -list probes every serial\n"
+       "port for a MURVE Pro.\n");
 constexpr const char* k_manuals =
     N_("Manual pages: murvecolor(1), murvedump(1), murvesim(1) and murve_color.cfg(5).\n");
 #endif

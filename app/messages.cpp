@@ -8,6 +8,7 @@
 #include "common/platform.h"
 #include "common/port_options.h"
 #include "common/report.h"
+#include "common/usb_port.h"
 #include "device/device_programming.h"
 #include "device/serial_link.h"
 
@@ -178,6 +179,8 @@ std::string explain_command_line(const CommandLine& command_line) {
 #else
       return message("-port needs a port, such as /dev/ttyUSB0");
 #endif
+    case CommandLineProblem::selector_malformed:
+      return explain_selector_problem(command_line.argument);
     case CommandLineProblem::baud_missing:
       return message("-baud needs a rate: {rates}", {{"rates", supported_rates_text()}});
     case CommandLineProblem::baud_unsupported:

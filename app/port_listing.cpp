@@ -13,6 +13,7 @@
 
 #include "common/message.h"
 #include "common/report.h"
+#include "common/usb_port.h"
 #include "device/device_programming.h"
 #include "device/dialogue.h"
 #include "device/port_enumeration.h"
@@ -131,11 +132,14 @@ int list_serial_ports_for_murve(const char* program, unsigned baud) {
       thread.join();
     }
   }
-  std::vector<std::array<std::string, 3>> columns;
-  std::array<std::size_t, 3> widths{};
-  for (const SerialPortEntry& port : ports) {
-    std::array<std::string, 3> row = {
+  const std::vector<std::string> selectors = usb_port_selectors(ports);
+  std::vector<std::array<std::string, 4>> columns;
+  std::array<std::size_t, 4> widths{};
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    const SerialPortEntry& port = ports[i];
+    std::array<std::string, 4> row = {
         port.com_number > 0 ? format_text("COM%d", port.com_number) : "-", shown(port.path),
+        selectors[i].empty() ? "-" : shown(selectors[i]),
         port.description.empty() ? "-" : shown(port.description)};
     for (std::size_t column = 0; column < row.size(); ++column) {
       widths[column] = std::max(widths[column], row[column].size());
@@ -145,16 +149,18 @@ int list_serial_ports_for_murve(const char* program, unsigned baud) {
   bool any_murve = false;
   for (std::size_t i = 0; i < ports.size(); ++i) {
     const Probe& found = probes[first_name[i]];
-    const std::string outcome =
-        found.murve && ports[i].com_number == 0
-            ? message("{banner}; reach it with -port {path}",
-                      {{"banner", found.outcome},
-                       {"path", shown(ports[i].stable_path.empty() ? ports[i].path
-                                                                   : ports[i].stable_path)}})
-            : found.outcome;
-    print_output("%-*s  %-*s  %-*s  %s\n", static_cast<int>(widths[0]), columns[i][0].c_str(),
+    // The name that lasts longest: the adapter's selector, its name under by-id, its path.
+    const std::string& lasting = !selectors[i].empty()           ? selectors[i]
+                                 : !ports[i].stable_path.empty() ? ports[i].stable_path
+                                                                 : ports[i].path;
+    const std::string outcome = found.murve && ports[i].com_number == 0
+                                    ? message("{banner}; reach it with -port {path}",
+                                              {{"banner", found.outcome}, {"path", shown(lasting)}})
+                                    : found.outcome;
+    print_output("%-*s  %-*s  %-*s  %-*s  %s\n", static_cast<int>(widths[0]), columns[i][0].c_str(),
                  static_cast<int>(widths[1]), columns[i][1].c_str(), static_cast<int>(widths[2]),
-                 columns[i][2].c_str(), outcome.c_str());
+                 columns[i][2].c_str(), static_cast<int>(widths[3]), columns[i][3].c_str(),
+                 outcome.c_str());
     any_murve = any_murve || found.murve;
   }
   if (ports.empty()) {

@@ -15,8 +15,10 @@
 #include "common/platform.h"
 #include "common/port_options.h"
 #include "common/report.h"
+#include "common/usb_port.h"
 #include "device/device_programming.h"
 #include "device/dialogue.h"
+#include "device/port_enumeration.h"
 #include "device/readback.h"
 #include "device/serial_link.h"
 #include "settings/color_image.h"
@@ -48,7 +50,20 @@ class Run {
         settings_read_whole_(settings_read_whole) {}
 
   DeviceVerdict talk_to_device(const ColorImage& image) {
-    const PortAddress address = port_address_of(options_.port_number, options_.port_name);
+    PortAddress address = port_address_of(options_.port_number, options_.port_name);
+    if (is_usb_selector(options_.port_name)) {
+      const UsbPortChoice choice = choose_usb_port(options_.port_name, list_serial_ports());
+      if (!choice.address) {
+        for (const std::string& reason : choice.reasons) {
+          report_problem(k_program, reason);
+        }
+        // As for a port that does not open: nothing was.
+        print_output("\n");
+        print_output("\n");
+        return asked_verdict(false);
+      }
+      address = *choice.address;
+    }
     port_.address = address;
     const PortOpening opening = open_port(address, {options_.baud});
     if (!opening.link) {

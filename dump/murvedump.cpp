@@ -12,7 +12,9 @@
 #include "common/port_options.h"
 #include "common/process_setup.h"
 #include "common/report.h"
+#include "common/usb_port.h"
 #include "device/dialogue.h"
+#include "device/port_enumeration.h"
 #include "device/serial_link.h"
 #include "dump/device_backup.h"
 #include "settings/text_format.h"
@@ -33,8 +35,9 @@ constexpr const char* k_usage =
        "       murvedump --help | --version\n"
        "Reads the colour settings of the MURVE Pro on COM port N (1-16), or on PORT, and writes\n"
        "them as a settings file to FILE, or to standard output. murvecolor -com N -config FILE\n"
-       "writes them back. -baud runs the line at RATE for the reading. Nothing is written unless\n"
-       "the device answered and every byte was read.\n");
+       "writes them back. PORT may be usb:... naming a USB adapter, as murvecolor -list shows\n"
+       "it. -baud runs the line at RATE for the reading. Nothing is written unless the device\n"
+       "answered and every byte was read.\n");
 
 struct DumpOptions {
   murve::PortOptions port;
@@ -57,6 +60,11 @@ std::string parse_options(int argc, char** argv, DumpOptions& options) {
     const char* value = argv[++i];
     if (std::strcmp(option, "-port") == 0 && *value == '\0') {
       return message("-port needs a port");
+    }
+    if (std::strcmp(option, "-port") == 0) {
+      if (const std::string why = murve::explain_selector_problem(value); !why.empty()) {
+        return why;
+      }
     }
     switch (murve::take_port_option(option, value, options.port)) {
       case murve::PortOptionUse::taken:
@@ -131,8 +139,23 @@ int run_murvedump(int argc, char** argv) {
     }
   }
   const murve::PortOptions& port_options = options.port;
-  const murve::PortAddress address =
+  murve::PortAddress address =
       murve::port_address_of(port_options.port_number, port_options.port_name);
+  // The header names the port as the user did: a selector with the path it led to.
+  std::string source =
+      port_options.named ? address.path : murve::format_text("COM%d", port_options.port_number);
+  if (port_options.named && murve::is_usb_selector(port_options.port_name)) {
+    const murve::UsbPortChoice choice =
+        murve::choose_usb_port(port_options.port_name, murve::list_serial_ports());
+    if (!choice.address) {
+      for (const std::string& reason : choice.reasons) {
+        murve::report_problem(k_program, reason);
+      }
+      return k_exit_failed;
+    }
+    address = *choice.address;
+    source = choice.shown;
+  }
   murve::PortLabel port;
   port.address = address;
   murve::DeviceBackup backup;
@@ -150,9 +173,7 @@ int run_murvedump(int argc, char** argv) {
     }
   }
   const std::string text = murve::format_backup_file(
-      backup,
-      {port_options.named ? address.path : murve::format_text("COM%d", port_options.port_number),
-       port_options.port_number, port_options.port_name, port_options.baud},
+      backup, {source, port_options.port_number, port_options.port_name, port_options.baud},
       std::time(nullptr));
   if (!output) {
     // The backup is a file's bytes, the same as with -o, and not converted as messages are.

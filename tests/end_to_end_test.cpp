@@ -509,11 +509,12 @@ TEST(EndToEnd, ListProbesEveryPortAtOnce) {
     std::istringstream words(line);
     std::string com;
     std::string path;
+    std::string selector;
     std::string description;
-    words >> com >> path >> description;
-    EXPECT_EQ(
-        com + " " + path + " " + description,
-        "COM" + std::to_string(ports[i].com) + " " + devices[i]->link_path() + " pseudo-terminal");
+    words >> com >> path >> selector >> description;
+    EXPECT_EQ(com + " " + path + " " + selector + " " + description,
+              "COM" + std::to_string(ports[i].com) + " " + devices[i]->link_path() +
+                  " - pseudo-terminal");
     EXPECT_EQ(line.substr(line.size() - std::min(line.size(), ports[i].outcome.size())),
               ports[i].outcome);
     EXPECT_EQ(devices[i]->received(), i == 3 ? "" : "\rh\r");
@@ -545,6 +546,78 @@ TEST(EndToEnd, ListProbesEveryPortAtOnce) {
                                          {environment[2]}, run_bound(std::chrono::seconds(20)));
   EXPECT_EQ(none.exit_status, 1);
   EXPECT_EQ(none.error_output, "murvecolor: no MURVE Pro answered on any serial port\n");
+}
+
+// -port usb:... among the adapters that a namespace's own /sys describes: murvesim as an FTDI
+// adapter with a serial number, and beside it two CH340s without one.
+TEST(EndToEnd, PortNamedByItsAdapter) {
+  TempDir dir;
+  write_file(dir.file("settings.cfg"), "");
+  SimulatedDevice device(dir);
+  ASSERT_TRUE(device.started());
+  const std::string tree =
+      "mount -t tmpfs none /sys; touch /dev/other1 /dev/other2\n"
+      "adapter() { d=/sys/devices/usb1/$2; mkdir -p $d/$2:1.0/$1 /sys/class/tty/$1; "
+      "echo $3 >$d/idVendor; echo $4 >$d/idProduct; [ -z \"$5\" ] || echo $5 >$d/serial; "
+      "ln -s $d/$2:1.0/$1 /sys/class/tty/$1/device; ln -s $6 /dev/$1; }\n"
+      "adapter ttyUSB0 1-1 0403 6001 A1234 " +
+      device.link_path() +
+      "\n"
+      "adapter ttyUSB1 1-2 1a86 7523 '' /dev/other1; adapter ttyUSB2 1-3.4 1a86 7523 '' "
+      "/dev/other2";
+  const std::string ch340s =
+      "usb:1a86:7523,path=1-2 names the adapter on /dev/ttyUSB1 (USB 1a86:7523)\n{p}: "
+      "usb:1a86:7523,path=1-3.4 names the adapter on /dev/ttyUSB2 (USB 1a86:7523)\n";
+  const auto murvecolor = [&dir](std::vector<std::string> arguments) {
+    arguments.insert(arguments.end(), {"-config", dir.file("settings.cfg")});
+    return murvecolor_command(arguments);
+  };
+  struct Case {
+    std::vector<std::string> command;
+    int exit_status;
+    std::string output;  // what it begins with after the banner (murvecolor's)
+    std::string error;   // "{p}" the program's name
+  };
+  const std::vector<Case> cases = {
+      {murvecolor({"-port", "usb:0403:6001,serial=A1234"}), 0,
+       identify_reply() + "\n" + default_writes() + k_signature + "\nVerify..\n", ""},
+      {murvecolor({"-port", "usb:1a86:7523", "-verify"}), 1, "\n\n",
+       "{p}: -port usb:1a86:7523 names 2 USB serial adapters, not one: each of those that follow "
+       "names one alone\n{p}: " +
+           ch340s},
+      {murvecolor({"-port", "usb:serial=B999"}), 0, "\n\n",
+       "{p}: -port usb:serial=B999 names none of the USB serial adapters attached, which follow\n"
+       "{p}: usb:0403:6001,serial=A1234 names the adapter on /dev/ttyUSB0 (serial A1234, USB "
+       "0403:6001)\n{p}: " +
+           ch340s},
+      {{MURVEDUMP_EXE, "-port", "usb:serial=a1234"},
+       0,
+       "# MURVE Pro colour settings, read by murvedump from usb:serial=a1234 (/dev/ttyUSB0) on ",
+       ""},
+      {{MURVEDUMP_EXE, "-port", "usb:1a86:7523"},
+       1,
+       "",
+       "{p}: -port usb:1a86:7523 names 2 USB serial adapters, not one: each of those that follow "
+       "names one alone\n{p}: " +
+           ch340s},
+  };
+  for (const Case& c : cases) {
+    const std::vector<std::string> command = where_only_ptys_are_seen(c.command, tree);
+    if (command.empty()) {
+      GTEST_SKIP() << "only root can give a run a /sys of its own";
+    }
+    const bool dump = c.command[0] == MURVEDUMP_EXE;
+    const ProcessResult run = run_process(command, {}, run_bound(std::chrono::seconds(20)));
+    const std::string output = dump ? c.output : k_banner + c.output;
+    std::string error = c.error;
+    for (std::size_t at; (at = error.find("{p}")) != std::string::npos;) {
+      error.replace(at, 3, dump ? "murvedump" : "murvecolor");
+    }
+    EXPECT_EQ(run.exit_status, c.exit_status) << c.command[2];
+    EXPECT_EQ(run.output.substr(0, output.size()), output) << c.command[2];
+    EXPECT_EQ(run.error_output, error) << c.command[2];
+  }
+  EXPECT_EQ(device.received(), all_commands() + "\rh\r" + read_commands());
 }
 
 // A device that misbehaves in one way, and what the run prints after the banner: "{listing}"

@@ -83,6 +83,12 @@ TEST(FoundationOutput, RunsThatEndBeforeThePort) {
        {},
        usage,
        "-port needs a port, such as /dev/ttyUSB0"},
+      {"a USB selector that is none",
+       {"-port", "usb:zz:yy"},
+       {},
+       usage,
+       "-port usb:zz:yy: zz:yy is not a vendor and a product ID, which are four hex digits each, "
+       "as in usb:1a86:7523"},
       {"a rate termios has not",
        {"-com", "5", "-baud", "9601"},
        {},

@@ -340,6 +340,8 @@ TEST(Murvedump, BadCommandLineGivesUsageAndStatusTwo) {
       {{"-com", "5", "-x"}, "unknown option -x"},
       {{"-COM", "5"}, "unknown option -COM"},
       {{"-com", "5", "-baud", "12345"}, "-baud takes one of 50, {any}, not 12345"},
+      {{"-port", "usb:"}, "-port usb:: a USB selector is usb: and then terms{any}"},
+      {{"-port", "usb:serial=A\x01"}, "-port usb:serial=A\\x01: the serial number in{any}"},
   };
   for (const auto& [arguments, reason] : command_lines) {
     std::vector<std::string> argv = {MURVEDUMP_EXE};
