@@ -549,25 +549,30 @@ TEST(EndToEnd, ListProbesEveryPortAtOnce) {
 }
 
 // -port usb:... among the adapters that a namespace's own /sys describes: murvesim as an FTDI
-// adapter with a serial number, and beside it two CH340s without one.
+// adapter with a serial number, two CH340s without one, and the two ports of an FT2232H. -list
+// and the bash completion name each alike.
 TEST(EndToEnd, PortNamedByItsAdapter) {
   TempDir dir;
   write_file(dir.file("settings.cfg"), "");
   SimulatedDevice device(dir);
   ASSERT_TRUE(device.started());
   const std::string tree =
-      "mount -t tmpfs none /sys; touch /dev/other1 /dev/other2\n"
-      "adapter() { d=/sys/devices/usb1/$2; mkdir -p $d/$2:1.0/$1 /sys/class/tty/$1; "
+      "mount -t tmpfs none /sys; ln -s /proc/self/fd /dev/fd\n"
+      "adapter() { d=/sys/devices/usb1/$2; i=$d/$2:1.${7:-0}; mkdir -p $i/$1 /sys/class/tty/$1; "
       "echo $3 >$d/idVendor; echo $4 >$d/idProduct; [ -z \"$5\" ] || echo $5 >$d/serial; "
-      "ln -s $d/$2:1.0/$1 /sys/class/tty/$1/device; ln -s $6 /dev/$1; }\n"
+      "ln -s $i/$1 /sys/class/tty/$1/device; [ -e $6 ] || touch $6; ln -s $6 /dev/$1; }\n"
       "adapter ttyUSB0 1-1 0403 6001 A1234 " +
       device.link_path() +
-      "\n"
-      "adapter ttyUSB1 1-2 1a86 7523 '' /dev/other1; adapter ttyUSB2 1-3.4 1a86 7523 '' "
-      "/dev/other2";
-  const std::string ch340s =
-      "usb:1a86:7523,path=1-2 names the adapter on /dev/ttyUSB1 (USB 1a86:7523)\n{p}: "
-      "usb:1a86:7523,path=1-3.4 names the adapter on /dev/ttyUSB2 (USB 1a86:7523)\n";
+      "\nadapter ttyUSB1 1-2 1a86 7523 '' /dev/o1; adapter ttyUSB2 1-3.4 1a86 7523 '' /dev/o2\n"
+      "adapter ttyUSB3 1-4 0403 6010 FT5X7 /dev/o3; adapter ttyUSB4 1-4 0403 6010 FT5X7 /dev/o4 1";
+  const std::vector<std::string> selectors = {
+      "usb:0403:6001,serial=A1234", "usb:1a86:7523,path=1-2", "usb:1a86:7523,path=1-3.4",
+      "usb:0403:6010,serial=FT5X7,if=0", "usb:0403:6010,serial=FT5X7,if=1"};
+  const auto candidate = [&selectors](std::size_t i, const std::string& description) {
+    return "{p}: " + selectors[i] + " names the adapter on /dev/ttyUSB" + std::to_string(i) + " (" +
+           description + ")\n";
+  };
+  const std::string ch340s = candidate(1, "USB 1a86:7523") + candidate(2, "USB 1a86:7523");
   const auto murvecolor = [&dir](std::vector<std::string> arguments) {
     arguments.insert(arguments.end(), {"-config", dir.file("settings.cfg")});
     return murvecolor_command(arguments);
@@ -583,13 +588,13 @@ TEST(EndToEnd, PortNamedByItsAdapter) {
        identify_reply() + "\n" + default_writes() + k_signature + "\nVerify..\n", ""},
       {murvecolor({"-port", "usb:1a86:7523", "-verify"}), 1, "\n\n",
        "{p}: -port usb:1a86:7523 names 2 USB serial adapters, not one: each of those that follow "
-       "names one alone\n{p}: " +
+       "names one alone\n" +
            ch340s},
       {murvecolor({"-port", "usb:serial=B999"}), 0, "\n\n",
-       "{p}: -port usb:serial=B999 names none of the USB serial adapters attached, which follow\n"
-       "{p}: usb:0403:6001,serial=A1234 names the adapter on /dev/ttyUSB0 (serial A1234, USB "
-       "0403:6001)\n{p}: " +
-           ch340s},
+       "{p}: -port usb:serial=B999 names none of the USB serial adapters attached, which follow\n" +
+           candidate(0, "serial A1234, USB 0403:6001") + ch340s +
+           candidate(3, "serial FT5X7, USB 0403:6010") +
+           candidate(4, "serial FT5X7, USB 0403:6010")},
       {{MURVEDUMP_EXE, "-port", "usb:serial=a1234"},
        0,
        "# MURVE Pro colour settings, read by murvedump from usb:serial=a1234 (/dev/ttyUSB0) on ",
@@ -598,16 +603,16 @@ TEST(EndToEnd, PortNamedByItsAdapter) {
        1,
        "",
        "{p}: -port usb:1a86:7523 names 2 USB serial adapters, not one: each of those that follow "
-       "names one alone\n{p}: " +
+       "names one alone\n" +
            ch340s},
   };
+  if (where_only_ptys_are_seen({}).empty()) {
+    GTEST_SKIP() << "only root can give a run a /sys of its own";
+  }
   for (const Case& c : cases) {
-    const std::vector<std::string> command = where_only_ptys_are_seen(c.command, tree);
-    if (command.empty()) {
-      GTEST_SKIP() << "only root can give a run a /sys of its own";
-    }
     const bool dump = c.command[0] == MURVEDUMP_EXE;
-    const ProcessResult run = run_process(command, {}, run_bound(std::chrono::seconds(20)));
+    const ProcessResult run = run_process(where_only_ptys_are_seen(c.command, tree), {},
+                                          run_bound(std::chrono::seconds(20)));
     const std::string output = dump ? c.output : k_banner + c.output;
     std::string error = c.error;
     for (std::size_t at; (at = error.find("{p}")) != std::string::npos;) {
@@ -618,6 +623,25 @@ TEST(EndToEnd, PortNamedByItsAdapter) {
     EXPECT_EQ(run.error_output, error) << c.command[2];
   }
   EXPECT_EQ(device.received(), all_commands() + "\rh\r" + read_commands());
+  const ProcessResult completed = run_process(
+      where_only_ptys_are_seen({"bash", "-c",
+                                "source '" MURVECOLOR_SOURCE_DIR "/completion/murvedump'; "
+                                "COMP_WORDS=(murvedump -port usb); COMP_CWORD=2; _murvedump; "
+                                "printf '%s\\n' \"${COMPREPLY[@]}\""},
+                               tree));
+  const ProcessResult listed =
+      run_process(where_only_ptys_are_seen(murvecolor_command({"-list"}), tree), {},
+                  run_bound(std::chrono::seconds(20)));
+  std::istringstream lines(listed.output);
+  std::string line;
+  std::getline(lines, line);  // the banner
+  std::string in_completion;
+  for (const std::string& selector : selectors) {
+    std::getline(lines, line);
+    EXPECT_NE(line.find("  " + selector + "  "), std::string::npos) << line;
+    in_completion += selector + "\n";
+  }
+  EXPECT_EQ(completed.output, in_completion);
 }
 
 // A device that misbehaves in one way, and what the run prints after the banner: "{listing}"
