@@ -108,6 +108,7 @@ UsbPortChoice choose_usb_port(const std::string& selector_text,
   const std::string shown = printable(selector_text);
   if (named.size() == 1) {
     choice.address = port_named(ports[named[0]].path);
+    choice.address->com_number = ports[named[0]].com_number;
     choice.shown = selector_text + " (" + ports[named[0]].path + ")";
     return choice;
   }
