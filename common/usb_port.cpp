@@ -21,6 +21,13 @@ std::vector<std::size_t> usb_devices(const std::vector<SerialPortEntry>& ports) 
 }
 
 std::string adapter_line(const std::string& selector, const SerialPortEntry& port) {
+  if (selector.empty()) {
+    return message(
+        "no selector names the adapter on {port} ({description}) alone: -port {port} "
+        "names its port",
+        {{"port", printable(port.path)},
+         {"description", printable(port.description.empty() ? "-" : port.description)}});
+  }
   if (port.description.empty()) {
     return message("{selector} names the adapter on {port}",
                    {{"selector", printable(selector)}, {"port", printable(port.path)}});
@@ -85,7 +92,8 @@ std::vector<std::string> usb_port_selectors(const std::vector<SerialPortEntry>& 
   }
   std::map<std::string, std::string> by_device;
   for (std::size_t k = 0; k < devices.size(); ++k) {
-    by_device[ports[devices[k]].device] = usb_selector_text(selector_naming(identities, k));
+    const std::optional<UsbSelector> naming = selector_naming(identities, k);
+    by_device[ports[devices[k]].device] = naming ? usb_selector_text(*naming) : "";
   }
   std::vector<std::string> selectors;
   for (const SerialPortEntry& port : ports) {

@@ -17,7 +17,8 @@ namespace murve {
 std::string explain_selector_problem(const std::string& port_name);
 
 // The selector -list shows for each of `ports`, by its place in them: one that names its adapter
-// and no other; "" for a port on none. Two names of one device share a selector.
+// and no other; "" for a port on none, or on one that no selector names alone. Two names of one
+// device share a selector.
 std::vector<std::string> usb_port_selectors(const std::vector<SerialPortEntry>& ports);
 
 // The port a selector leads to, or the lines that say why it leads nowhere.

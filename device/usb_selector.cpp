@@ -61,6 +61,12 @@ bool fits_a_term(std::string_view serial) {
   });
 }
 
+// A serial number -list can show as it is, for a person to type back.
+bool typeable(std::string_view serial) {
+  return !serial.empty() && std::all_of(serial.begin(), serial.end(),
+                                        [](char c) { return c > ' ' && c <= '~' && c != ','; });
+}
+
 char lower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -224,9 +230,10 @@ std::string usb_selector_text(const UsbSelector& selector) {
   return std::string(k_prefix) + terms;
 }
 
-UsbSelector selector_naming(const std::vector<UsbIdentity>& identities, std::size_t index) {
+std::optional<UsbSelector> selector_naming(const std::vector<UsbIdentity>& identities,
+                                           std::size_t index) {
   const UsbIdentity& self = identities[index];
-  const bool by_serial = fits_a_term(self.serial);
+  const bool by_serial = typeable(self.serial);
   const bool placed = !self.location.ports.empty();
   const auto make = [&](bool serial, bool place, bool interface) {
     UsbSelector selector;
@@ -264,7 +271,7 @@ UsbSelector selector_naming(const std::vector<UsbIdentity>& identities, std::siz
       return selector;
     }
   }
-  return tried.back();
+  return std::nullopt;
 }
 
 }  // namespace murve

@@ -84,9 +84,10 @@ std::string usb_location_text(const UsbLocation& location);
 std::optional<UsbLocation> parse_usb_location(std::string_view text);
 
 // The selector that names `identities[index]` and none other of them, as lasting as can be: the
-// IDs with the serial number, or with the place on the tree when there is no serial number to
-// name; the place, the interface or both added where that is not yet enough. The fullest when
-// nothing names it alone.
-UsbSelector selector_naming(const std::vector<UsbIdentity>& identities, std::size_t index);
+// IDs with the serial number, or with the place on the tree when there is no serial number a
+// person can type (printable ASCII, no space, no comma); the place, the interface or both added
+// where that is not yet enough. Nothing when no selector names it alone.
+std::optional<UsbSelector> selector_naming(const std::vector<UsbIdentity>& identities,
+                                           std::size_t index);
 
 }  // namespace murve

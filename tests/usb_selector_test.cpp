@@ -61,7 +61,7 @@ TEST(UsbSelector, Parses) {
   }
 }
 
-// Adapters as Linux describes them; the last one as Windows does, with no bus number.
+// Adapters as Linux describes them, and one as Windows does, with no bus number.
 std::vector<murve::UsbIdentity> adapters() {
   return {
       {0x0403, 0x6001, "A1234", {1, {1}}, 0},  // FTDI FT232R
@@ -71,7 +71,13 @@ std::vector<murve::UsbIdentity> adapters() {
       {0x10c4, 0xea60, "0001", {3, {2}}, 0},
       {0x0403, 0x6010, "FT5X7", {1, {3}}, 0},  // FT2232H: two ports, one adapter
       {0x0403, 0x6010, "FT5X7", {1, {3}}, 1},
-      {0x1a86, 0x7523, "", {0, {1, 4}}, 0},  // Windows
+      {0x1a86, 0x7523, "", {0, {1, 4}}, 0},  // Windows: the CH340 at 1-1.4 agrees with all
+      {0x0403,
+       0x6015,
+       "\x9b"
+       "31m",
+       {1, {5}},
+       0},  // a serial number no one can type
   };
 }
 
@@ -116,11 +122,13 @@ TEST(UsbSelector, ListsOneThatNamesEachAdapterAlone) {
       "usb:10c4:ea60,serial=0001,path=3-2",
       "usb:0403:6010,serial=FT5X7,if=0",
       "usb:0403:6010,serial=FT5X7,if=1",
+      "",
+      "usb:0403:6015,path=1-5",
   };
-  std::vector<murve::UsbIdentity> linux_adapters = adapters();
-  linux_adapters.pop_back();
-  for (std::size_t i = 0; i < linux_adapters.size(); ++i) {
-    EXPECT_EQ(murve::usb_selector_text(murve::selector_naming(linux_adapters, i)), expected[i]);
+  const std::vector<murve::UsbIdentity> all = adapters();
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const auto naming = murve::selector_naming(all, i);
+    EXPECT_EQ(naming ? murve::usb_selector_text(*naming) : "", expected[i]) << i;
   }
 }
 
