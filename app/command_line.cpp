@@ -10,7 +10,7 @@ namespace murve {
 namespace {
 
 bool takes_value(const char* option) {
-  for (const char* valued : {"-com", "-config", "-port", "-baud"}) {
+  for (const char* valued : {"-com", "-config", "-port", "-baud", "-backup"}) {
     if (std::strcmp(option, valued) == 0) {
       return true;
     }
@@ -55,6 +55,9 @@ CommandLineProblem missing_value(const char* option) {
   if (std::strcmp(option, "-baud") == 0) {
     return CommandLineProblem::baud_missing;
   }
+  if (std::strcmp(option, "-backup") == 0) {
+    return CommandLineProblem::backup_path_missing;
+  }
   return CommandLineProblem::port_missing;
 }
 
@@ -73,6 +76,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
   RunOptions options;
   PortOptions port;
   bool verdict_asked = false;
+  bool backup_given = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (takes_value(argument)) {
@@ -83,6 +87,9 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       const char* value = argv[++i];
       if (std::strcmp(argument, "-config") == 0) {
         options.settings_path = value;
+      } else if (std::strcmp(argument, "-backup") == 0) {
+        options.backup_path = value;
+        backup_given = true;
       } else if (take_port_option(argument, value, port) == PortOptionUse::baud_unsupported) {
         return rejected(CommandLineProblem::baud_unsupported, value,
                         verdict_asked || verdict_follows(argc, argv, i + 1));
@@ -118,6 +125,14 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
   options.port_number = port.port_number;
   options.port_name = port.port_name;
   options.baud = port.baud;
+  // A backup keeps what the writes replace; -check and -list write nothing.
+  if (backup_given && options.mode != RunMode::program) {
+    return rejected(CommandLineProblem::backup_without_writes,
+                    options.mode == RunMode::check ? "-check" : "-list", verdict_asked);
+  }
+  if (backup_given && options.backup_path.empty()) {
+    return rejected(CommandLineProblem::backup_path_missing, "", verdict_asked);
+  }
   // -list probes every port; the port and the settings file play no part in it.
   if (options.mode == RunMode::list) {
     return {std::move(options), CommandLineProblem::none, "", InfoRequest::none, verdict_asked};

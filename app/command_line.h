@@ -19,7 +19,8 @@ struct RunOptions {
   std::string port_name;         // -port: the port itself; set only when it stands over -com
   unsigned baud = 0;             // -baud: the line's rate for the run; 0 keeps the port's own
   std::string settings_path = k_default_settings_path;
-  bool verify = false;  // compare what was read back with what was written, and say so
+  std::string backup_path;  // -backup: a file or folder for what the device held before the writes
+  bool verify = false;      // compare what was read back with what was written, and say so
   RunMode mode = RunMode::program;
 };
 
@@ -34,6 +35,8 @@ enum class CommandLineProblem {
   selector_malformed,     // `argument` is the value of the last "-port": usb:, but no selector
   baud_missing,           // "-baud" without its value at the end
   baud_unsupported,       // `argument` is the value of the last "-baud"
+  backup_path_missing,    // "-backup" without its value at the end, or with an empty one
+  backup_without_writes,  // "-backup" with `argument`, "-check" or "-list", which write nothing
 };
 
 enum class InfoRequest {

@@ -186,6 +186,13 @@ std::string explain_command_line(const CommandLine& command_line) {
     case CommandLineProblem::baud_unsupported:
       return message("-baud takes one of {rates}, not {value}",
                      {{"rates", supported_rates_text()}, {"value", value}});
+    case CommandLineProblem::backup_path_missing:
+      return message("-backup needs a file or a folder");
+    case CommandLineProblem::backup_without_writes:
+      return message(
+          "-backup keeps what the device held before a run writes to it, and {option} writes "
+          "nothing (murvedump makes a backup without writing)",
+          {{"option", command_line.argument}});
     case CommandLineProblem::none:
       break;
   }

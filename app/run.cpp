@@ -1,15 +1,19 @@
 #include "app/run.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <vector>
 
+#include "app/backup.h"
 #include "app/command_line.h"
 #include "app/help_text.h"
 #include "app/messages.h"
 #include "app/port_listing.h"
 #include "app/usage_text.h"
 #include "app/verification.h"
+#include "common/device_backup.h"
 #include "common/device_messages.h"
 #include "common/message.h"
 #include "common/platform.h"
@@ -23,6 +27,7 @@
 #include "device/serial_link.h"
 #include "settings/color_image.h"
 #include "settings/settings_file.h"
+#include "settings/text_format.h"
 
 namespace murve {
 namespace {
@@ -44,10 +49,11 @@ enum class DeviceVerdict {
 // Standard output as it always was, with the reasons on standard error.
 class Run {
  public:
-  Run(const RunOptions& options, bool verdict_asked, bool settings_read_whole)
+  Run(const RunOptions& options, bool verdict_asked, bool settings_read_whole, BackupPlan* backup)
       : options_(options),
         verdict_asked_(verdict_asked),
-        settings_read_whole_(settings_read_whole) {}
+        settings_read_whole_(settings_read_whole),
+        backup_(backup) {}
 
   DeviceVerdict talk_to_device(const ColorImage& image) {
     PortAddress address = port_address_of(options_.port_number, options_.port_name);
@@ -77,9 +83,13 @@ class Run {
     DeviceVerdict verdict = asked_verdict(false);
     if (identify(dialogue)) {
       // -check goes from identifying straight to the read-back: nothing is written.
-      verdict = options_.mode == RunMode::check
-                    ? read_and_judge(dialogue, image, VerdictWording::as_expected)
-                    : program(dialogue, image);
+      if (options_.mode == RunMode::check) {
+        verdict = read_and_judge(dialogue, image, VerdictWording::as_expected);
+      } else if (keep_backup(dialogue)) {
+        verdict = program(dialogue, image);
+      } else {
+        verdict = DeviceVerdict::not_verified;
+      }
     }
     opening.link->close_port();
     print_output("\n");
@@ -118,6 +128,39 @@ class Run {
                             hung_up ? Identification{IdentifyResult::hung_up, {}} : identification,
                             port_)}}));
     return false;
+  }
+
+  // With -backup, what the device holds, saved before anything is written; silent on standard
+  // output, which is the run's own. Whether the writes may go on.
+  bool keep_backup(Dialogue& dialogue) {
+    if (backup_ == nullptr) {
+      return true;
+    }
+    DeviceBackup backup;
+    const ReadBackOutcome outcome = read_identified_backup(dialogue, backup);
+    for (std::size_t block = 0; block < outcome.blocks.size(); ++block) {
+      if (const std::string why =
+              explain_block(outcome.blocks[block], read_block_address(block), port_);
+          !why.empty()) {
+        report_problem(k_program, message("{reason}; without its backup, nothing was written to "
+                                          "the device",
+                                          {{"reason", why}}));
+        return false;
+      }
+    }
+    const bool named = !options_.port_name.empty();
+    const BackupSource source = {
+        named ? options_.port_name : format_text("COM%d", options_.port_number),
+        options_.port_number, options_.port_name, options_.baud, k_program};
+    const FileWriteError error =
+        backup_->writer->commit(format_backup_file(backup, source, std::time(nullptr)));
+    if (error.failed()) {
+      report_problem(k_program, message("{reason}; without its backup, nothing was written to "
+                                        "the device",
+                                        {{"reason", explain_file_write(error)}}));
+      return false;
+    }
+    return true;
   }
 
   // The writes and the signature, then the read-back.
@@ -206,6 +249,7 @@ class Run {
   const RunOptions& options_;
   const bool verdict_asked_;
   const bool settings_read_whole_;  // a read error ended the file early: no verdict holds
+  BackupPlan* backup_;              // -backup, or null
   bool hang_up_said_ = false;
   PortLabel port_;
   std::vector<WriteCommand> not_written_;
@@ -268,7 +312,24 @@ int run_murvecolor(int argc, const char* const* argv) {
       !more.empty()) {
     report_problem(k_program, more);
   }
-  Run run(options, command_line.verdict_asked, settings.error_number == 0);
+  // -backup, or MURVECOLOR_BACKUP for a run that writes; prepared before the port is opened.
+  std::string backup_target = options.backup_path;
+  if (const char* folder = std::getenv("MURVECOLOR_BACKUP");
+      backup_target.empty() && options.mode == RunMode::program && folder != nullptr) {
+    backup_target = folder;
+  }
+  BackupPlan backup;
+  if (!backup_target.empty()) {
+    if (const std::string why =
+            plan_backup(backup_target, backup_identity(options), std::time(nullptr), backup);
+        !why.empty()) {
+      report_problem(k_program, message("{reason}; without its backup, the port was not opened",
+                                        {{"reason", why}}));
+      return k_exit_not_verified;
+    }
+  }
+  Run run(options, command_line.verdict_asked, settings.error_number == 0,
+          backup_target.empty() ? nullptr : &backup);
   return exit_status_of(run.talk_to_device(image));
 }
 

@@ -126,10 +126,11 @@ FileWriteStep replace_refusal(const std::string& path, const struct stat&, const
              ? FileWriteStep::read_only
              : FileWriteStep::none;
 }
-// Empty when `from` replaced `to`, else the system's reason.
-std::string rename_over(const std::string& from, const std::string& to, FileSync sync) {
-  const DWORD flags =
-      MOVEFILE_REPLACE_EXISTING | (sync == FileSync::to_disk ? MOVEFILE_WRITE_THROUGH : 0);
+// Empty when `from` replaced `to`, or took its name when there was none, else the system's reason.
+std::string rename_over(const std::string& from, const std::string& to, FileSync sync,
+                        FileReplace replace) {
+  const DWORD flags = (replace == FileReplace::allowed ? MOVEFILE_REPLACE_EXISTING : 0) |
+                      (sync == FileSync::to_disk ? MOVEFILE_WRITE_THROUGH : 0);
   if (MoveFileExA(from.c_str(), to.c_str(), flags)) {
     return "";
   }
@@ -257,8 +258,23 @@ FileWriteStep replace_refusal(const std::string& path, const struct stat& status
   return !root && owner && status.st_uid != user && *owner != user ? FileWriteStep::others_file
                                                                    : FileWriteStep::none;
 }
-// Empty when `from` replaced `to`, else the system's reason.
-std::string rename_over(const std::string& from, const std::string& to, FileSync) {
+// Empty when `from` replaced `to`, or took its name when there was none, else the system's reason.
+std::string rename_over(const std::string& from, const std::string& to, FileSync,
+                        FileReplace replace) {
+  if (replace == FileReplace::never) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+      return "";
+    }
+    // A file system without RENAME_NOREPLACE: a hard link refuses an existing name as well.
+    if (errno != EINVAL && errno != ENOSYS) {
+      return std::strerror(errno);
+    }
+    if (link(from.c_str(), to.c_str()) != 0) {
+      return std::strerror(errno);
+    }
+    unlink(from.c_str());
+    return "";
+  }
   std::error_code renamed;
   fs::rename(from, to, renamed);
   return renamed ? renamed.message() : "";
@@ -284,7 +300,8 @@ int write_all(int fd, std::string_view bytes) {
 
 }  // namespace
 
-AtomicFileWriter::AtomicFileWriter(const std::string& path, FileSync sync) : sync_(sync) {
+AtomicFileWriter::AtomicFileWriter(const std::string& path, FileSync sync, FileReplace replace)
+    : sync_(sync), replace_(replace) {
   path_ = follow_links(path, prepared_);
   if (prepared_.failed()) {
     return;
@@ -370,7 +387,7 @@ FileWriteError AtomicFileWriter::commit(std::string_view bytes) {
   if (step != FileWriteStep::none) {
     return {step, temporary_, "", std::strerror(error)};
   }
-  if (const std::string reason = rename_over(temporary_, path_, sync_); !reason.empty()) {
+  if (const std::string reason = rename_over(temporary_, path_, sync_, replace_); !reason.empty()) {
     return {FileWriteStep::rename, temporary_, path_, reason};
   }
   temporary_.clear();

@@ -45,6 +45,11 @@ enum class FileSync {
   none,     // for files that need not outlive the machine's running
 };
 
+enum class FileReplace {
+  allowed,  // an existing file of that name is replaced
+  never,    // the rename fails, rather than replace a file made after the writer was
+};
+
 // A file replaced whole or not at all: the new contents go to a temporary file beside it, which
 // is synced and renamed over it. A temporary file is made and removed at once when the writer
 // is made, so that a name that can't be written is known before anything else is done, and a
@@ -56,7 +61,8 @@ class AtomicFileWriter {
   // Anything that is neither a regular file nor a new name (a device, a FIFO, a folder) is
   // refused, and so are a file that cp without -f would not write over (read-only), a file in a
   // sticky folder that the rename may not replace, and a name longer than its folder takes.
-  explicit AtomicFileWriter(const std::string& path, FileSync sync = FileSync::to_disk);
+  explicit AtomicFileWriter(const std::string& path, FileSync sync = FileSync::to_disk,
+                            FileReplace replace = FileReplace::allowed);
   ~AtomicFileWriter();
   AtomicFileWriter(const AtomicFileWriter&) = delete;
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
@@ -77,6 +83,7 @@ class AtomicFileWriter {
   std::string temporary_;
   int fd_ = -1;
   FileSync sync_;
+  FileReplace replace_;
   FileWriteError prepared_;
 };
 

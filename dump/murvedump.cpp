@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/atomic_file.h"
+#include "common/device_backup.h"
 #include "common/device_messages.h"
 #include "common/message.h"
 #include "common/port_options.h"
@@ -16,7 +17,6 @@
 #include "device/dialogue.h"
 #include "device/port_enumeration.h"
 #include "device/serial_link.h"
-#include "dump/device_backup.h"
 #include "settings/text_format.h"
 
 // The version is set once, by project() in CMakeLists.txt.

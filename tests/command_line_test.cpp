@@ -78,6 +78,17 @@ TEST(CommandLine, ArgumentLists) {
       {{"-com", "5", "-config", "-verify"}, k_ok, 5, "-verify"},
       {{"-Verify", "-com", "5"}, k_unknown, 0, "", false, "-Verify"},
       {{"-verify"}, k_no_port},
+      // -backup keeps what a run's writes replace: a run that writes nothing has none to keep.
+      {{"-com", "5", "-backup", "-verify"}, k_ok, 5},
+      {{"-com", "5", "-backup"}, CommandLineProblem::backup_path_missing},
+      {{"-com", "5", "-backup", ""}, CommandLineProblem::backup_path_missing},
+      {{"-backup", "b", "-check", "-com", "5"},
+       CommandLineProblem::backup_without_writes,
+       0,
+       "",
+       false,
+       "-check"},
+      {{"-list", "-backup", "b"}, CommandLineProblem::backup_without_writes, 0, "", false, "-list"},
   };
   for (const CommandLineCase& c : cases) {
     std::string joined;

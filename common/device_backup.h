@@ -34,12 +34,16 @@ struct BackupReading {
 // backup's policy. `backup` is filled when the reading is complete.
 BackupReading read_device_backup(Dialogue& dialogue, DeviceBackup& backup);
 
+// The same reading of a device already identified; `backup` is filled when every block was read.
+ReadBackOutcome read_identified_backup(Dialogue& dialogue, DeviceBackup& backup);
+
 // Where a backup was read: what its header names, and the options that reach the port again.
 struct BackupSource {
-  std::string port;       // as the header names it: "COM5", "/dev/ttyUSB0"
-  int port_number = 0;    // -com N, when there is no port_name
-  std::string port_name;  // -port PATH
-  unsigned baud = 0;      // -baud RATE, when it was given
+  std::string port;                   // as the header names it: "COM5", "/dev/ttyUSB0"
+  int port_number = 0;                // -com N, when there is no port_name
+  std::string port_name;              // -port PATH
+  unsigned baud = 0;                  // -baud RATE, when it was given
+  const char* program = "murvedump";  // the program that read it
 };
 
 // The shells a restore command is written for: the POSIX shell's words, or cmd.exe's.
@@ -55,5 +59,11 @@ std::string quoted_for_shell(std::string_view word, CommandShell shell);
 // write back. Nothing the header quotes can end its comment line.
 std::string format_backup_file(const DeviceBackup& backup, const BackupSource& source,
                                std::time_t read_at);
+
+// Whether `text`, a file's beginning, is the beginning of a backup's header.
+bool begins_as_backup(std::string_view text);
+
+// How many bytes of a file begins_as_backup needs to see.
+std::size_t backup_header_start_size();
 
 }  // namespace murve

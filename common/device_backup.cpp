@@ -1,4 +1,4 @@
-#include "dump/device_backup.h"
+#include "common/device_backup.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,6 +18,9 @@ constexpr CommandShell k_native_shell = CommandShell::cmd;
 constexpr CommandShell k_native_shell = CommandShell::posix;
 #endif
 
+// What every backup's first line begins with, whichever program read it.
+constexpr std::string_view k_header_start = "# MURVE Pro colour settings, read by ";
+
 }  // namespace
 
 BackupReading read_device_backup(Dialogue& dialogue, DeviceBackup& backup) {
@@ -26,15 +29,20 @@ BackupReading read_device_backup(Dialogue& dialogue, DeviceBackup& backup) {
   if (reading.identification.result != IdentifyResult::identified) {
     return reading;
   }
+  reading.readback = read_identified_backup(dialogue, backup);
+  return reading;
+}
+
+ReadBackOutcome read_identified_backup(Dialogue& dialogue, DeviceBackup& backup) {
   ReadbackImage readback{};
-  reading.readback = read_back(dialogue, readback, ReadBackPolicy::backup);
-  if (reading.complete()) {
+  const ReadBackOutcome outcome = read_back(dialogue, readback, ReadBackPolicy::backup);
+  if (outcome.all_accepted()) {
     std::copy_n(readback.begin() + k_signature_address, backup.signature.size(),
                 backup.signature.begin());
     std::copy_n(readback.begin() + k_color_image_address, backup.image.bytes.size(),
                 backup.image.bytes.begin());
   }
-  return reading;
+  return outcome;
 }
 
 std::string quoted_for_shell(std::string_view word, CommandShell shell) {
@@ -92,10 +100,12 @@ std::string format_backup_file(const DeviceBackup& backup, const BackupSource& s
   if (source.baud != 0) {
     restore += " -baud " + std::to_string(source.baud);
   }
-  std::string text = format_text(
-      "# MURVE Pro colour settings, read by murvedump from %s on %s.\n"
-      "# Write them back with: murvecolor %s -config THIS-FILE\n",
-      printable(source.port, PrintableFor::file_comment).c_str(), when.data(), restore.c_str());
+  std::string text = std::string(k_header_start) +
+                     format_text(
+                         "%s from %s on %s.\n"
+                         "# Write them back with: murvecolor %s -config THIS-FILE\n",
+                         source.program, printable(source.port, PrintableFor::file_comment).c_str(),
+                         when.data(), restore.c_str());
   if (backup.signature != k_signature_bytes) {
     text += format_text(
         "# The signature at 0x%03x is %02x %02x, not %s: the device was never programmed, or "
@@ -104,6 +114,14 @@ std::string format_backup_file(const DeviceBackup& backup, const BackupSource& s
         hex_byte_list(k_signature_bytes).c_str());
   }
   return text + format_settings_file(backup.image);
+}
+
+bool begins_as_backup(std::string_view text) {
+  return text.starts_with(k_header_start);
+}
+
+std::size_t backup_header_start_size() {
+  return k_header_start.size();
 }
 
 }  // namespace murve
