@@ -34,7 +34,8 @@ constexpr const char* k_manuals =
 #endif
 
 constexpr const char* k_options =
-    N_("usage: murvecolor -com N | -port PORT [-config FILE] [-baud RATE] [-verify | -check]\n"
+    N_("usage: murvecolor -com N | -port PORT [-config FILE] [-baud RATE] [-backup FILE]\n"
+       "                  [-verify | -check]\n"
        "       murvecolor -list [-baud RATE]\n"
        "       murvecolor --help | --version\n"
        "Writes the colour settings in FILE into a MURVE Pro over its serial console, reads\n"
@@ -47,6 +48,9 @@ constexpr const char* k_options =
        "               own rate, which it has again afterwards in any case\n"
        "  -verify      after the listing, compare what the device holds with what was written\n"
        "  -check       write nothing: read the device back, list it and compare it with FILE\n"
+       "  -backup FILE before the first write, save what the device holds to FILE (or to a new\n"
+       "               file in the folder FILE) as murvedump would; nothing is written unless it\n"
+       "               was saved. MURVECOLOR_BACKUP=FOLDER does the same for every run\n"
        "  -list        probe every serial port with a carriage return and h, and list them\n"
        "               with what answered; nothing else is sent\n"
        "  --help       this text\n"
@@ -59,6 +63,7 @@ constexpr const char* k_exit_statuses =
        "what happened. With -verify or -check: 0 when the device holds the signature and every\n"
        "byte of the settings, 1 otherwise. With -list: 0 when a MURVE Pro answered, 1 when none\n"
        "did. A rejected command line gives 2 when one of those three is among the arguments.\n"
+       "With -backup: 1 when the backup could not be saved, and nothing was written.\n"
        "Why something failed is said on standard error.\n"
        "\n");
 
