@@ -38,7 +38,7 @@ std::string refusal_of_existing(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     return message("cannot read {path} to tell whether it is a backup: {reason}",
-                   {{"path", printable(path)}, {"reason", std::strerror(errno)}});
+                   {{"path", printable(path)}, {"reason", sentence_of(std::strerror(errno))}});
   }
   std::string start(backup_header_start_size(), '\0');
   start.resize(std::fread(start.data(), 1, start.size(), file));
