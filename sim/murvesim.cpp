@@ -27,6 +27,9 @@
 #include <utility>
 
 #include "common/atomic_file.h"
+#include "common/message.h"
+#include "common/platform.h"
+#include "common/report.h"
 #include "device/termios_rates.h"
 #include "device/unique_fd.h"
 #include "settings/unique_file.h"
@@ -40,9 +43,11 @@
 
 namespace {
 
+using murve::message;
 using murvesim::Clock;
 using std::chrono::milliseconds;
 
+constexpr const char* k_program = "murvesim";
 constexpr int k_poll_interval_ms = 200;
 constexpr long k_default_baud = 115200;
 // An FTDI adapter's packet of 64 bytes carries two status bytes and 62 of the line's.
@@ -110,45 +115,45 @@ constexpr int k_stopping_signals[] = {
 };
 
 constexpr const char* k_usage =
-    "usage: murvesim --link PATH [options]\n"
-    "       murvesim --connect PATH [options]\n"
-    "       murvesim --help | --version\n"
-    "  --link PATH        make PATH a symbolic link to the simulated port, a pseudo-terminal\n"
-    "  --connect PATH     serve the Unix socket at PATH instead (a virtual machine's serial\n"
-    "                     port); exit when its other end closes\n"
-    "  --com N            the COM number to suggest in the command line printed (default 5)\n"
-    "  --eeprom FILE      load the 512-byte EEPROM from FILE (erased to ff when it is absent)\n"
-    "                     and save it there after every write\n"
-    "  --log FILE         append every byte received to FILE\n"
-    "  --baud N           the line's rate, both ways, ten bits a byte (default 115200)\n"
-    "  --latency MS       the USB adapter's latency timer: what came off the line goes to the\n"
-    "                     host in chunks of 62 bytes, or MS milliseconds after their first\n"
-    "                     (default 16)\n"
-    "  --instant          no line: handle input as read and write answers whole at once, or\n"
-    "                     with --baud a byte at a time at that pace\n"
-    "  --expect-baud N    answer h with garbage unless the port is set to N baud (--link only)\n"
-    "  --silent           never answer\n"
-    "  --delay MS         wait MS milliseconds before each answer\n"
-    "  --split MS         send each answer in two halves, MS milliseconds apart\n"
-    "  --crlf             end answer lines with CR LF\n"
-    "  --upper-hex        answer reads in upper-case hex\n"
-    "  --no-murve         leave \"MURVE\" out of the help banner\n"
-    "  --echo             echo every received character\n"
-    "  --nul              begin every answer with a NUL byte\n"
-    "  --nul-after N      put a NUL byte after the first N bytes of every answer\n"
-    "  --flood N          send N filler bytes after the help banner\n"
-    "  --reply-size N     pad the answers to h and to reads to N bytes, filler first\n"
-    "  --wake-size N      pad the answer to an empty line to N bytes, filler first\n"
-    "  --corrupt ADDR     store every byte written at ADDR (hex) with its lowest bit\n"
-    "                     flipped; may be given more than once\n"
-    "  --garbage          send the byte values 01-ff before every answer and 00 after it\n"
-    "  --hangup-after N   hang up when command N+1 arrives, unanswered\n"
-    "  --stall-after N    when command N+1 arrives, stop reading and answering...\n"
-    "  --stall-for MS     ...for MS milliseconds, then go on (default: for good)\n"
-    "  --twice-after N    answer command N+1, then again with a whole read reply...\n"
-    "  --twice-gap MS     ...MS milliseconds later (default 30)\n"
-    "  --help             print this text and exit\n"
-    "  --version          print the version and exit\n";
+    N_("usage: murvesim --link PATH [options]\n"
+       "       murvesim --connect PATH [options]\n"
+       "       murvesim --help | --version\n"
+       "  --link PATH        make PATH a symbolic link to the simulated port, a pseudo-terminal\n"
+       "  --connect PATH     serve the Unix socket at PATH instead (a virtual machine's serial\n"
+       "                     port); exit when its other end closes\n"
+       "  --com N            the COM number to suggest in the command line printed (default 5)\n"
+       "  --eeprom FILE      load the 512-byte EEPROM from FILE (erased to ff when it is absent)\n"
+       "                     and save it there after every write\n"
+       "  --log FILE         append every byte received to FILE\n"
+       "  --baud N           the line's rate, both ways, ten bits a byte (default 115200)\n"
+       "  --latency MS       the USB adapter's latency timer: what came off the line goes to the\n"
+       "                     host in chunks of 62 bytes, or MS milliseconds after their first\n"
+       "                     (default 16)\n"
+       "  --instant          no line: handle input as read and write answers whole at once, or\n"
+       "                     with --baud a byte at a time at that pace\n"
+       "  --expect-baud N    answer h with garbage unless the port is set to N baud (--link only)\n"
+       "  --silent           never answer\n"
+       "  --delay MS         wait MS milliseconds before each answer\n"
+       "  --split MS         send each answer in two halves, MS milliseconds apart\n"
+       "  --crlf             end answer lines with CR LF\n"
+       "  --upper-hex        answer reads in upper-case hex\n"
+       "  --no-murve         leave \"MURVE\" out of the help banner\n"
+       "  --echo             echo every received character\n"
+       "  --nul              begin every answer with a NUL byte\n"
+       "  --nul-after N      put a NUL byte after the first N bytes of every answer\n"
+       "  --flood N          send N filler bytes after the help banner\n"
+       "  --reply-size N     pad the answers to h and to reads to N bytes, filler first\n"
+       "  --wake-size N      pad the answer to an empty line to N bytes, filler first\n"
+       "  --corrupt ADDR     store every byte written at ADDR (hex) with its lowest bit\n"
+       "                     flipped; may be given more than once\n"
+       "  --garbage          send the byte values 01-ff before every answer and 00 after it\n"
+       "  --hangup-after N   hang up when command N+1 arrives, unanswered\n"
+       "  --stall-after N    when command N+1 arrives, stop reading and answering...\n"
+       "  --stall-for MS     ...for MS milliseconds, then go on (default: for good)\n"
+       "  --twice-after N    answer command N+1, then again with a whole read reply...\n"
+       "  --twice-gap MS     ...MS milliseconds later (default 30)\n"
+       "  --help             print this text and exit\n"
+       "  --version          print the version and exit\n");
 
 bool parse_number(const char* text, long& value) {
   char* end = nullptr;
@@ -187,7 +192,7 @@ std::optional<SimOptions> parse_options(int argc, char** argv) {
     long value = 0;
     std::size_t address = 0;
     if (option == "--help" || option == "-h") {
-      std::printf("%s", k_usage);
+      murve::print_output("%s", message(k_usage).c_str());
       std::exit(0);
     }
     if (option == "--version") {
@@ -252,14 +257,16 @@ std::optional<SimOptions> parse_options(int argc, char** argv) {
     } else if (option == "--nul") {
       options.quirks.nul_in_replies = true;
     } else {
-      std::fprintf(stderr, "murvesim: bad option or value: %s\n%s", option.c_str(), k_usage);
+      murve::report_problem(k_program, message("bad option or value: {option}",
+                                               {{"option", murve::quoted_word(option)}}));
+      murve::print_error(message(k_usage));
       return std::nullopt;
     }
   }
   // A socket has no line rate to look at.
   if (options.link_path.empty() == options.connect_path.empty() ||
       (options.expect_baud != 0 && !options.connect_path.empty())) {
-    std::fprintf(stderr, "%s", k_usage);
+    murve::print_error(message(k_usage));
     return std::nullopt;
   }
   return options;
@@ -325,14 +332,18 @@ std::optional<Pty> open_pty() {
   const char* slave_name = nullptr;
   if (!pty.master || grantpt(pty.master.get()) != 0 || unlockpt(pty.master.get()) != 0 ||
       (slave_name = ptsname(pty.master.get())) == nullptr) {
-    std::perror("murvesim: pseudo-terminal");
+    murve::report_problem(k_program,
+                          message("cannot open a pseudo-terminal: {reason}",
+                                  {{"reason", murve::sentence_of(std::strerror(errno))}}));
     return std::nullopt;
   }
   pty.slave_path = slave_name;
   pty.slave = murve::UniqueFd(open(pty.slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
   termios raw{};
   if (!pty.slave || tcgetattr(pty.slave.get(), &raw) != 0) {
-    std::perror("murvesim: pseudo-terminal slave");
+    murve::report_problem(k_program, message("cannot set up the pseudo-terminal {path}: {reason}",
+                                             {{"reason", murve::sentence_of(std::strerror(errno))},
+                                              {"path", murve::printable(pty.slave_path)}}));
     return std::nullopt;
   }
   // A real line carries bytes unchanged, and a serial port comes up at 9600 baud; the host sets
@@ -340,7 +351,9 @@ std::optional<Pty> open_pty() {
   cfmakeraw(&raw);
   if (cfsetispeed(&raw, B9600) != 0 || cfsetospeed(&raw, B9600) != 0 ||
       tcsetattr(pty.slave.get(), TCSANOW, &raw) != 0) {
-    std::perror("murvesim: pseudo-terminal slave");
+    murve::report_problem(k_program, message("cannot set up the pseudo-terminal {path}: {reason}",
+                                             {{"reason", murve::sentence_of(std::strerror(errno))},
+                                              {"path", murve::printable(pty.slave_path)}}));
     return std::nullopt;
   }
   return pty;
@@ -597,8 +610,8 @@ class Server {
 int serve(const SimOptions& options) {
   murvesim::MurveConsole console(options.quirks);
   if (!options.eeprom_path.empty() && !load_eeprom(options.eeprom_path, console.eeprom())) {
-    std::fprintf(stderr, "murvesim: %s is not a 512-byte EEPROM image\n",
-                 options.eeprom_path.c_str());
+    murve::report_problem(k_program, message("{file} is not a 512-byte EEPROM image",
+                                             {{"file", murve::printable(options.eeprom_path)}}));
     return 1;
   }
   // Set before the link exists, so that a stop request from then on removes it again.
@@ -607,8 +620,10 @@ int serve(const SimOptions& options) {
   stop.sa_flags = SA_SIGINFO;  // no SA_RESTART: a blocked wait returns to see the request
   for (int signal_number : k_stopping_signals) {
     if (sigemptyset(&stop.sa_mask) != 0 || sigaction(signal_number, &stop, nullptr) != 0) {
-      std::fprintf(stderr, "murvesim: cannot handle signal %d: %s\n", signal_number,
-                   std::strerror(errno));
+      murve::report_problem(k_program,
+                            message("cannot handle signal {signal}: {reason}",
+                                    {{"signal", std::to_string(signal_number)},
+                                     {"reason", murve::sentence_of(std::strerror(errno))}}));
       return 1;
     }
   }
@@ -629,8 +644,10 @@ int serve(const SimOptions& options) {
       return 1;
     }
     if (!link.make(options.link_path, pty->slave_path)) {
-      std::fprintf(stderr, "murvesim: cannot link %s: %s\n", options.link_path.c_str(),
-                   std::strerror(errno));
+      murve::report_problem(k_program,
+                            message("cannot link {link}: {reason}",
+                                    {{"reason", murve::sentence_of(std::strerror(errno))},
+                                     {"link", murve::printable(options.link_path)}}));
       return 1;
     }
     if (options.expect_baud != 0) {
@@ -640,6 +657,7 @@ int serve(const SimOptions& options) {
         return tcgetattr(master, &now) == 0 && cfgetospeed(&now) == speed;
       };
     }
+    // Scripts and the tests wait for this line: it is no message, and the same in every language.
     std::printf("MURVECOLOR_COM%d=%s murvecolor -com %d\n", options.com_number,
                 options.link_path.c_str(), options.com_number);
   } else {
@@ -648,11 +666,13 @@ int serve(const SimOptions& options) {
       if (g_stop_requested != 0) {
         return 0;
       }
-      std::fprintf(stderr, "murvesim: cannot connect to %s: %s\n", options.connect_path.c_str(),
-                   std::strerror(errno));
+      murve::report_problem(k_program,
+                            message("cannot connect to {socket}: {reason}",
+                                    {{"reason", murve::sentence_of(std::strerror(errno))},
+                                     {"socket", murve::printable(options.connect_path)}}));
       return 1;
     }
-    std::printf("connected to %s\n", options.connect_path.c_str());
+    std::printf("connected to %s\n", options.connect_path.c_str());  // the same, on a socket
   }
   std::fflush(stdout);
   const int served_fd = pty ? pty->master.get() : socket_fd.get();
@@ -668,6 +688,7 @@ int serve(const SimOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  murve::choose_message_language();
   const std::optional<SimOptions> options = parse_options(argc, argv);
   if (!options) {
     return 2;

@@ -7,8 +7,10 @@
 
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -100,9 +102,10 @@ testing::AssertionResult lines_are_whole_sentences(const std::string& text) {
 
 struct LanguageCase {
   const char* name;
-  std::vector<std::string> command;  // {"murvedump", ...} runs murvedump; otherwise murvecolor's
-  std::string output;                // standard output after the banner; "" none checked
-  std::string error;                 // standard error, whole
+  // {"murvedump", ...} and {"murvesim", ...} run those; otherwise murvecolor's arguments
+  std::vector<std::string> command;
+  std::string output;  // standard output after the banner; "" none checked
+  std::string error;   // standard error, whole
   std::vector<std::string> environment = {k_japanese};
   // The locale's character set, which output and error are in; empty: UTF-8.
   std::string codeset = "";
@@ -177,6 +180,14 @@ TEST(Language, ExplanationsInJapaneseUnderAJapaneseLocale) {
        "",
        "murvedump: 何も書き出していません。無いに一時ファイルを作れません。" + no_such_file +
            "。\n"},
+      {"murvesim --help",
+       {"murvesim", "--help"},
+       "使い方：murvesim --link PATH [オプション]\n{any}",
+       ""},
+      {"murvesim's EEPROM file",
+       {"murvesim", "--link", "link", "--eeprom", "色.cfg"},
+       "",
+       "murvesim: 色.cfgは512バイトのEEPROMイメージではありません。\n"},
       // A character set without kana would show Japanese as '?': English, the system's too.
       {"Japanese messages, a character set without kana",
        {"-com", "5", "-config", "nope.cfg"},
@@ -214,17 +225,18 @@ TEST(Language, ExplanationsInJapaneseUnderAJapaneseLocale) {
     SimulatedDevice device(dir, c.device);
     ASSERT_TRUE(device.started()) << c.name;
     std::vector<std::string> command = c.command;
-    if (command.front() == "murvedump") {
-      command.front() = MURVEDUMP_EXE;
-    } else {
+    const bool murvecolor = command.front() != "murvedump" && command.front() != "murvesim";
+    if (murvecolor) {
       command = murvecolor_command(command);
+    } else {
+      command.front() = command.front() == "murvedump" ? MURVEDUMP_EXE : MURVESIM_EXE;
     }
     std::vector<std::string> environment = c.environment;
     environment.push_back(device.com5_variable());
     const ProcessResult run =
         run_process(command, environment, run_bound(std::chrono::seconds(20)), dir.path());
     EXPECT_FALSE(run.timed_out) << c.name;
-    const std::string banner = c.command.front() == "murvedump" ? "" : k_banner;
+    const std::string banner = murvecolor ? k_banner : "";
     const auto encoded = [&](const std::string& text) {
       return c.codeset.empty() ? text : in_codeset(text, c.codeset);
     };
@@ -245,6 +257,7 @@ TEST(Language, StandardOutputIsTheSameBytesInEveryLocale) {
   TempDir dir;
   write_file(dir.file("settings.cfg"), "c3 e0\n");
   std::vector<std::string> outputs;
+  std::vector<std::string> sim_lines;  // murvesim's line, which scripts wait for
   for (const std::string& locale : {std::string("LC_ALL=C"), k_japanese}) {
     SimulatedDevice device(dir);
     ASSERT_TRUE(device.started());
@@ -253,7 +266,14 @@ TEST(Language, StandardOutputIsTheSameBytesInEveryLocale) {
         {locale, device.com5_variable()}, run_bound(std::chrono::seconds(20)));
     EXPECT_EQ(run.exit_status, 0) << locale;
     outputs.push_back(run.output);
+    const std::string link = dir.file("link");
+    sim_lines.push_back(
+        run_process({MURVESIM_EXE, "--link", link}, {locale}, std::chrono::seconds(10), "",
+                    {SIGTERM, {}, [&] { return std::filesystem::is_symlink(link); }})
+            .output);
   }
+  EXPECT_EQ(sim_lines[0], "MURVECOLOR_COM5=" + dir.file("link") + " murvecolor -com 5\n");
+  EXPECT_EQ(sim_lines[1], sim_lines[0]);
   EXPECT_NE(outputs[0].find("Verify..\n"), std::string::npos);
   // The verdict is a message, and so in Japanese; everything before it is the same bytes.
   const std::size_t verdict = outputs[0].find("verified: ");
