@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "common/message.h"
+#include "common/platform.h"
 #include "common/port_options.h"
 #include "common/report.h"
 #include "settings/settings_writer.h"
@@ -18,8 +20,51 @@ constexpr CommandShell k_native_shell = CommandShell::cmd;
 constexpr CommandShell k_native_shell = CommandShell::posix;
 #endif
 
-// What every backup's first line begins with, whichever program read it.
+// A backup's first line, after its "# ", and what it begins with whichever program read it.
+constexpr const char* k_first_line =
+    N_("MURVE Pro colour settings, read by {program} from {port} on {time}.");
 constexpr std::string_view k_header_start = "# MURVE Pro colour settings, read by ";
+static_assert(std::string_view(k_first_line).starts_with(k_header_start.substr(2)));
+
+// Text in the user's language for a comment line, which nothing in it can end.
+std::string comment_text(const std::string& text) {
+  return printable(text, PrintableFor::file_comment);
+}
+
+std::string comment_line(const std::string& text) {
+  return "# " + comment_text(text) + "\n";
+}
+
+SettingsFileComments backup_comments() {
+  SettingsFileComments comments;
+  comments.heading = [](const ColorTable& table) {
+    const std::string first = hex_address(table.address);
+    const std::string last = hex_address(table.end() - 1);
+    const std::string entries = std::to_string(table.entries);
+    if (table.address == k_color_codes.address) {
+      return comment_text(
+          message("colour codes c0-c63 ({first}-{last})", {{"first", first}, {"last", last}}));
+    }
+    if (table.address == k_spec_table.address) {
+      return comment_text(message("spec table: {entries} entries of three values ({first}-{last})",
+                                  {{"entries", entries}, {"first", first}, {"last", last}}));
+    }
+    return comment_text(message("table {table}: {entries} entries of three values ({first}-{last})",
+                                {{"table", table.address == k_table2608.address ? "2608" : "2151"},
+                                 {"entries", entries},
+                                 {"first", first},
+                                 {"last", last}}));
+  };
+  comments.fill_byte = [](std::size_t entry, unsigned address, std::uint8_t value) {
+    return comment_text(message(
+        "entry {entry}: the device holds {value} at its fill byte {address}; murvecolor writes "
+        "00 there",
+        {{"entry", std::to_string(entry)},
+         {"value", format_text("%02x", value)},
+         {"address", hex_address(address)}}));
+  };
+  return comments;
+}
 
 }  // namespace
 
@@ -100,20 +145,28 @@ std::string format_backup_file(const DeviceBackup& backup, const BackupSource& s
   if (source.baud != 0) {
     restore += " -baud " + std::to_string(source.baud);
   }
-  std::string text = std::string(k_header_start) +
-                     format_text(
-                         "%s from %s on %s.\n"
-                         "# Write them back with: murvecolor %s -config THIS-FILE\n",
-                         source.program, printable(source.port, PrintableFor::file_comment).c_str(),
-                         when.data(), restore.c_str());
-  if (backup.signature != k_signature_bytes) {
-    text += format_text(
-        "# The signature at 0x%03x is %02x %02x, not %s: the device was never programmed, or "
-        "was programmed otherwise.\n",
-        k_signature_address, backup.signature[0], backup.signature[1],
-        hex_byte_list(k_signature_bytes).c_str());
+  // The first line names the file a backup (begins_as_backup) and is the same in every language;
+  // a translation of what it says follows it.
+  const std::string port = printable(source.port, PrintableFor::file_comment);
+  const std::initializer_list<MessagePart> read_from = {
+      {"program", source.program}, {"port", port}, {"time", when.data()}};
+  std::string text = "# " + fill_message(k_first_line, read_from) + "\n";
+  if (translated(k_first_line) != k_first_line) {
+    text += comment_line(message(k_first_line, read_from));
   }
-  return text + format_settings_file(backup.image);
+  // The command too, on a line of its own.
+  text += comment_line(
+      message("To write them back, run this command with this file's name in place of THIS-FILE:"));
+  text += "#   murvecolor " + restore + " -config THIS-FILE\n";
+  if (backup.signature != k_signature_bytes) {
+    text += comment_line(
+        message("The signature at {address} is {found}, not {expected}: the device was never "
+                "programmed, or was programmed otherwise.",
+                {{"address", hex_address(k_signature_address)},
+                 {"found", hex_byte_list(backup.signature)},
+                 {"expected", hex_byte_list(k_signature_bytes)}}));
+  }
+  return text + format_settings_file(backup.image, backup_comments());
 }
 
 bool begins_as_backup(std::string_view text) {

@@ -56,7 +56,9 @@ std::string quoted_for_shell(std::string_view word, CommandShell shell);
 
 // The backup as a settings file for murvecolor, under a comment header that says where and when
 // it was read, the command that writes it back, and what the device held that murvecolor can't
-// write back. Nothing the header quotes can end its comment line.
+// write back. The comments are in the messages' language and character set, but for the first
+// line, which names the file a backup; it, the settings lines and the command are the same bytes
+// in every locale. Nothing a comment quotes can end its line.
 std::string format_backup_file(const DeviceBackup& backup, const BackupSource& source,
                                std::time_t read_at);
 

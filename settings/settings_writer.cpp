@@ -5,17 +5,18 @@
 namespace murve {
 namespace {
 
+std::string comment_line(const std::string& text) {
+  return "# " + text + "\n";
+}
+
 void append_table(std::string& text, const ColorImage& image, const char* keyword,
-                  const char* title, const ColorTable& table) {
-  text += format_text("# %s: %u entries of three values (0x%03x-0x%03x)\n", title,
-                      static_cast<unsigned>(table.entries), table.address, table.end() - 1);
+                  const ColorTable& table, const SettingsFileComments& comments) {
+  text += comment_line(comments.heading(table));
   for (std::size_t byte_index = 0; byte_index < table.size(); ++byte_index) {
     const unsigned address = table.address + static_cast<unsigned>(byte_index);
     if (is_fill_byte(table, byte_index) && image.at(address) != 0x00) {
-      text += format_text(
-          "# entry %u: the device holds %02x at its fill byte 0x%03x; murvecolor writes 00 "
-          "there\n",
-          static_cast<unsigned>(byte_index / table.entry_size), image.at(address), address);
+      text += comment_line(
+          comments.fill_byte(byte_index / table.entry_size, address, image.at(address)));
     }
   }
   text += keyword;
@@ -29,16 +30,15 @@ void append_table(std::string& text, const ColorImage& image, const char* keywor
 
 }  // namespace
 
-std::string format_settings_file(const ColorImage& image) {
-  std::string text = format_text("# colour codes c0-c63 (0x%03x-0x%03x)\n", k_color_codes.address,
-                                 k_color_codes.end() - 1);
+std::string format_settings_file(const ColorImage& image, const SettingsFileComments& comments) {
+  std::string text = comment_line(comments.heading(k_color_codes));
   for (std::size_t code = 0; code < k_color_codes.entries; ++code) {
     text += format_text("c%u %02x\n", static_cast<unsigned>(code),
                         image.at(k_color_codes.address + static_cast<unsigned>(code)));
   }
-  append_table(text, image, "c2608", "table 2608", k_table2608);
-  append_table(text, image, "c2151", "table 2151", k_table2151);
-  append_table(text, image, "cspec", "spec table", k_spec_table);
+  append_table(text, image, "c2608", k_table2608, comments);
+  append_table(text, image, "c2151", k_table2151, comments);
+  append_table(text, image, "cspec", k_spec_table, comments);
   return text;
 }
 

@@ -111,7 +111,41 @@ struct LanguageCase {
   std::string codeset = "";
   std::string locale = "";  // a locale this machine may lack: the case is skipped then
   std::vector<std::string> device = {"--silent"};  // murvesim's options for COM5
+  // murvedump's backup of backed_up_eeprom(): murvecolor -verify writes it into a fresh device,
+  // which must then hold what the first did
+  bool backup = false;
 };
+
+// What the device of a backup row holds, and 0x080-0x151 of it as murvecolor writes it back: the
+// signature aa 55 and 00 in each fill byte.
+std::string backed_up_eeprom() {
+  std::string eeprom(512, '\0');
+  for (std::size_t i = 0; i < eeprom.size(); ++i) {
+    eeprom[i] = static_cast<char>(i * 37 + 11);
+  }
+  return eeprom;
+}
+std::string written_back(const std::string& eeprom) {
+  std::string bytes = eeprom.substr(0x080, 0x152 - 0x080);
+  bytes.replace(0, 2, "\xaa\x55");
+  for (std::size_t fill = 0x0c5 - 0x080; fill < 0x122 - 0x080; fill += 4) {
+    bytes[fill] = '\0';
+  }
+  return bytes;
+}
+
+// The backup's sentences and notes in Japanese; its first line, which names it a backup, the
+// command and the settings as in English.
+const std::string k_japanese_backup =
+    "# MURVE Pro colour settings, read by murvedump from COM5 on {any} UTC.\n"
+    "# murvedumpが{any}にCOM5から読み出した、MURVE Proの色設定です。\n"
+    "# 書き戻すには、THIS-FILEをこのファイルの名前に置き換えて、次のコマンドを実行します。\n"
+    "#   murvecolor -com 5 -config THIS-FILE\n"
+    "# 0x080の署名がaa 55ではなく8b b0です。デバイスは一度も書き込まれていないか、別の方法で書き"
+    "込まれています。\n# カラーコードc0からc63（0x082-0x0c1）\nc0 {any}\n"
+    "# テーブル2608（値が3つの項目16個、0x0c2-0x101）\n# 項目0のパディングバイト0x0c5は、"
+    "デバイスでは{any}です。murvecolorはそこに00を書き込みます。\n{any}"
+    "# specテーブル（値が3つの項目16個、0x122-0x151）\ncspec {any}\n";
 
 // Variables set in the rows' own way, none left from ours.
 const std::vector<std::string> k_no_locale = {"LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LC_CTYPE="};
@@ -180,6 +214,31 @@ TEST(Language, ExplanationsInJapaneseUnderAJapaneseLocale) {
        "",
        "murvedump: 何も書き出していません。無いに一時ファイルを作れません。" + no_such_file +
            "。\n"},
+      {.name = "murvedump's backup",
+       .command = {"murvedump", "-com", "5"},
+       .output = k_japanese_backup,
+       .error = "",
+       .device = {},
+       .backup = true},
+      // The comments in the locale's character set, which the settings file takes as they are.
+      {.name = "murvedump's backup in Shift_JIS",
+       .command = {"murvedump", "-com", "5"},
+       .output = k_japanese_backup,
+       .error = "",
+       .environment = {"LC_ALL=ja_JP.SJIS"},
+       .codeset = "SHIFT_JIS",
+       .locale = "ja_JP.SJIS",
+       .device = {},
+       .backup = true},
+      {.name = "murvedump's backup in EUC-JP",
+       .command = {"murvedump", "-com", "5"},
+       .output = k_japanese_backup,
+       .error = "",
+       .environment = {"LC_ALL=ja_JP.eucJP"},
+       .codeset = "EUC-JP",
+       .locale = "ja_JP.eucJP",
+       .device = {},
+       .backup = true},
       {"murvesim --help",
        {"murvesim", "--help"},
        "使い方：murvesim --link PATH [オプション]\n{any}",
@@ -222,6 +281,9 @@ TEST(Language, ExplanationsInJapaneseUnderAJapaneseLocale) {
       continue;
     }
     std::setlocale(LC_CTYPE, "C");
+    if (c.backup) {
+      write_file(dir.file("eeprom.bin"), backed_up_eeprom());
+    }
     SimulatedDevice device(dir, c.device);
     ASSERT_TRUE(device.started()) << c.name;
     std::vector<std::string> command = c.command;
@@ -247,6 +309,20 @@ TEST(Language, ExplanationsInJapaneseUnderAJapaneseLocale) {
     if (c.environment.front() == k_japanese) {
       EXPECT_TRUE(lines_are_whole_sentences(run.error_output)) << c.name;
     }
+    if (c.backup) {
+      write_file(dir.file("backup.cfg"), run.output);
+      TempDir fresh;
+      SimulatedDevice restored(fresh);
+      ASSERT_TRUE(restored.started());
+      environment.back() = restored.com5_variable();
+      const ProcessResult write_back = run_process(
+          murvecolor_command({"-com", "5", "-config", dir.file("backup.cfg"), "-verify"}),
+          environment, run_bound(std::chrono::seconds(20)));
+      EXPECT_EQ(write_back.exit_status, 0) << c.name;
+      EXPECT_EQ(write_back.error_output, "") << c.name;
+      EXPECT_EQ(restored.eeprom().substr(0x080, 0x152 - 0x080), written_back(backed_up_eeprom()))
+          << c.name;
+    }
   }
 }
 
@@ -258,6 +334,7 @@ TEST(Language, StandardOutputIsTheSameBytesInEveryLocale) {
   write_file(dir.file("settings.cfg"), "c3 e0\n");
   std::vector<std::string> outputs;
   std::vector<std::string> sim_lines;  // murvesim's line, which scripts wait for
+  std::vector<std::string> settings;   // murvedump's settings lines and restore command
   for (const std::string& locale : {std::string("LC_ALL=C"), k_japanese}) {
     SimulatedDevice device(dir);
     ASSERT_TRUE(device.started());
@@ -266,12 +343,18 @@ TEST(Language, StandardOutputIsTheSameBytesInEveryLocale) {
         {locale, device.com5_variable()}, run_bound(std::chrono::seconds(20)));
     EXPECT_EQ(run.exit_status, 0) << locale;
     outputs.push_back(run.output);
+    const ProcessResult dump =
+        run_process({MURVEDUMP_EXE, "-com", "5"}, {locale, device.com5_variable()});
+    settings.push_back(std::regex_replace(dump.output, std::regex("# [^ \\n][^\\n]*\\n"), ""));
     const std::string link = dir.file("link");
     sim_lines.push_back(
         run_process({MURVESIM_EXE, "--link", link}, {locale}, std::chrono::seconds(10), "",
                     {SIGTERM, {}, [&] { return std::filesystem::is_symlink(link); }})
             .output);
   }
+  EXPECT_EQ(settings[1], settings[0]);
+  EXPECT_EQ(settings[0].rfind("#   murvecolor -com 5 -config THIS-FILE\nc0 ", 0), 0u)
+      << settings[0];
   EXPECT_EQ(sim_lines[0], "MURVECOLOR_COM5=" + dir.file("link") + " murvecolor -com 5\n");
   EXPECT_EQ(sim_lines[1], sim_lines[0]);
   EXPECT_NE(outputs[0].find("Verify..\n"), std::string::npos);

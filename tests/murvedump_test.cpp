@@ -45,6 +45,11 @@ std::size_t count_of(const std::string& text, const std::string& part) {
   return count;
 }
 
+// The header's lines before the restore command's options.
+const std::string k_restore =
+    "# To write them back, run this command with this file's name in place of THIS-FILE:\n"
+    "#   murvecolor ";
+
 TEST(BackupFile, ReadsBackToTheSameBytesAndNotesWhatItCannotRestate) {
   struct Case {
     const char* name;
@@ -52,8 +57,7 @@ TEST(BackupFile, ReadsBackToTheSameBytesAndNotesWhatItCannotRestate) {
     bool zero_fill_bytes;
     std::array<std::uint8_t, 2> signature;
     murve::BackupSource source = {"COM7", 7, "", 0};
-    std::string header =
-        "COM7 on 1970-01-01 00:00:00 UTC.\n# Write them back with: murvecolor -com 7";
+    std::string header = "COM7 on 1970-01-01 00:00:00 UTC.\n" + k_restore + "-com 7";
   };
   const std::vector<Case> cases = {
       {"random, programmed", 1, true, {0xaa, 0x55}},
@@ -66,8 +70,8 @@ TEST(BackupFile, ReadsBackToTheSameBytesAndNotesWhatItCannotRestate) {
        true,
        {0xaa, 0x55},
        {"my usb\nserial\x1a", 0, "my usb\nserial\x1a", 115200},
-       "my usb\\nserial\\x1a on 1970-01-01 00:00:00 UTC.\n# Write them back with: murvecolor -port "
-       "$'my usb\\nserial\\x1a' -baud 115200"},
+       "my usb\\nserial\\x1a on 1970-01-01 00:00:00 UTC.\n" + k_restore +
+           "-port $'my usb\\nserial\\x1a' -baud 115200"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

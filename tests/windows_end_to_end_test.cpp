@@ -803,6 +803,24 @@ TEST_F(WindowsZip, ProgramsFromItProgramAndBackUpTheDevice) {
     EXPECT_EQ(restored.exit_status, 0);
     EXPECT_NE(restored.output.find("Verify..\n"), std::string::npos) << restored.output;
   }
+  // In Japanese the comments are UTF-8, as the native murvedump writes them in a UTF-8 locale.
+  const locale_t japanese = newlocale(LC_ALL_MASK, "ja_JP.UTF-8", nullptr);
+  if (japanese == nullptr) {
+    return;  // the native murvedump would write English
+  }
+  freelocale(japanese);
+  const ProcessResult native_ja =
+      run_process({MURVEDUMP_EXE, "-com", "5"}, {"LC_ALL=ja_JP.UTF-8", device.com5_variable()});
+  EXPECT_NE(native_ja.output.find("\n# 書き戻すには"), std::string::npos) << native_ja.output;
+  const ProcessResult backup_ja =
+      prefix.run((unzipped / "murvedump.exe").string(), {"-com", "5", "-o", "ja.cfg"},
+                 words("LC_ALL= LC_MESSAGES= LANG=ja_JP.UTF-8"));
+  EXPECT_EQ(backup_ja.exit_status, 0) << backup_ja.error_output;
+  // Both of its first two lines give the time.
+  const auto after_second_line = [](const std::string& text) {
+    return text.substr(std::min(text.find('\n', text.find('\n') + 1), text.size()));
+  };
+  EXPECT_EQ(after_second_line(read_file(dir_.file("ja.cfg"))), after_second_line(native_ja.output));
 }
 
 }  // namespace
