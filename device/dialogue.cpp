@@ -114,13 +114,17 @@ void Dialogue::discard_stale_input() {
 bool Dialogue::drop_reply(int sleep_ms) {
   DroppedBytes dropped;
   read_until(bounds_from_now(sleep_ms, 0, sleep_ms), never, &dropped);
-  const bool began_late =
-      dropped.size() == 0 &&
-      read_until(bounds_from_now(k_reply_timeout_ms, 0, k_reply_timeout_ms), got_any, &dropped) > 0;
-  if (began_late || (dropped.size() > 0 && !dropped.ends_in_prompt())) {
-    discard_leftovers(k_quiet_line_ms, k_further_byte_timeout_ms);
+  if (dropped.size() == 0 && read_until(bounds_from_now(k_reply_timeout_ms, 0, k_reply_timeout_ms),
+                                        got_any, &dropped) == 0) {
+    return false;
   }
-  return dropped.size() > 0;
+  // A console may send its prompt a while after the line before it: the reply is over at the
+  // prompt, or once the line has been quiet as long as any pause within a reply.
+  read_until(
+      bounds_from_now(k_further_byte_timeout_ms, k_further_byte_timeout_ms,
+                      k_complete_reply_limit_ms),
+      [&dropped](std::size_t) { return dropped.ends_in_prompt(); }, &dropped);
+  return true;
 }
 
 bool Dialogue::drop_late_reply() {

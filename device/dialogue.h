@@ -104,9 +104,10 @@ class Dialogue {
 
   // Sleeps `sleep_ms`, dropping what the device sends meanwhile, for a reply that is not looked
   // at. When that reply does not end in the prompt by then, or began only after the sleep
-  // (within k_reply_timeout_ms), it is dropped until no byte has come for
-  // k_further_byte_timeout_ms, so that its rest is not taken for the beginning of the next one.
-  // Gives whether any reply came, in the sleep or after it within k_reply_timeout_ms.
+  // (within k_reply_timeout_ms), it is dropped until it ends in the prompt or no byte has come
+  // for k_further_byte_timeout_ms (k_complete_reply_limit_ms at most), so that its rest is not
+  // taken for the beginning of the next one. Gives whether any reply came, in the sleep or after
+  // it within k_reply_timeout_ms.
   bool drop_reply(int sleep_ms);
 
   // Waits until k_late_reply_window_ms after the last command for a reply to it that has not

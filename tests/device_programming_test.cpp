@@ -96,6 +96,11 @@ TEST(IdentifyDevice, JudgesTheBannerByTheTextMurve) {
        {{2, "MURVE Pro\n"}},
        IdentifyResult::identified,
        "MURVE Pro\n"},
+      {"wake reply's prompt 50 ms after its line",
+       {{0, "\r\n"}, {50, "> "}},
+       {{2, "MURVE Pro\n"}},
+       IdentifyResult::identified,
+       "MURVE Pro\n"},
       // The wake's answer taken for h's: the prompt alone, or what came after the wake's wait.
       {"prompt alone for h", prompt, {{2, "\r\n> "}}, IdentifyResult::late_reply, "\r\n> "},
       {"every answer 1.1 s late",

@@ -772,6 +772,11 @@ std::vector<FaultCase> fault_cases() {
        {"--baud", "9600", "--wake-size", "300"},
        "MURVE Pro (6183) serial console\n{any}\n" + written() + k_listing,
        all},
+      // The wake's "\n" and its "> " 50 ms apart: the prompt is not printed before the banner.
+      {"every answer in two pieces 50 ms apart",
+       {"--split", "50"},
+       identified() + written() + k_listing,
+       all},
       {"echo of every character", {"--echo"}, "h\r" + identified() + written() + k_listing, all},
       // In the default image only 0x0a0-0x0bf holds no byte with a letter digit.
       {"upper-case hex",
