@@ -186,6 +186,19 @@ std::string explain_identification(const Identification& identification, const P
       return message("{port} hung up before the device answered (unplugged?)",
                      {{"port", printable(port.address.path)}});
     case IdentifyResult::not_murve:
+      if (identification.nul_after == 0) {
+        return message(
+            "the device on {port} answered, but its answer to h begins with a NUL byte, which "
+            "ends it: an answer is read only up to its first NUL byte",
+            {{"port", printable(port.address.path)}});
+      }
+      if (identification.nul_after) {
+        return message(
+            "the device on {port} answered, but a NUL byte ended its answer to h, and the {count} "
+            "bytes before it do not name MURVE: an answer is read only up to its first NUL byte",
+            {{"port", printable(port.address.path)},
+             {"count", std::to_string(*identification.nul_after)}});
+      }
 #ifdef _WIN32
       return message(
           "the device on {port} answered, but its answer to h does not name MURVE: it is not a "
@@ -269,6 +282,12 @@ std::string explain_block(const BlockOutcome& block, unsigned address, const Por
             "and a line feed, not in a line feed alone",
             {{"block", block_address}});
       }
+      if (block.nul_byte) {
+        return message(
+            "block {block} not read: a NUL byte ended its answer, and what came before it has no "
+            "\"EEPROM DATA\" line",
+            {{"block", block_address}});
+      }
       return message("block {block} not read: its answer has no \"EEPROM DATA\" line",
                      {{"block", block_address}});
     case BlockStatus::wrong_pairs:
@@ -295,6 +314,11 @@ std::string explain_block(const BlockOutcome& block, unsigned address, const Por
              {"byte", format_text("0x%02x", byte)},
              {"pairs", pairs},
              {"expected", expected}});
+      }
+      if (block.nul_byte) {
+        return message(
+            "block {block} not read: a NUL byte ended its answer after {pairs} of {expected} pairs",
+            {{"block", block_address}, {"pairs", pairs}, {"expected", expected}});
       }
       return message("block {block} not read: its answer holds only {pairs} of {expected} pairs",
                      {{"block", block_address}, {"pairs", pairs}, {"expected", expected}});

@@ -104,10 +104,14 @@ Identification identify_device(Dialogue& dialogue) {
     // The rest of the banner, which would otherwise be taken for the replies that follow it.
     dialogue.read_to_prompt();
     identification.result = IdentifyResult::identified;
+  } else if (is_late_wake_answer(dialogue.reply(), wake_answered)) {
+    identification.result = IdentifyResult::late_reply;
   } else if (dialogue.reply_size() > 0) {
-    identification.result = is_late_wake_answer(dialogue.reply(), wake_answered)
-                                ? IdentifyResult::late_reply
-                                : IdentifyResult::not_murve;
+    identification.result = IdentifyResult::not_murve;
+    const std::size_t text_size = std::strlen(dialogue.reply());
+    if (text_size < dialogue.reply_size()) {
+      identification.nul_after = text_size;
+    }
   } else {
     identification.result = dialogue.hung_up() ? IdentifyResult::hung_up : IdentifyResult::no_reply;
   }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,6 +24,8 @@ enum class IdentifyResult {
 struct Identification {
   IdentifyResult result = IdentifyResult::no_reply;
   SendOutcome send;  // send_failed: why
+  // not_murve: how many bytes came before the NUL byte that ended the answer's text, if one did
+  std::optional<std::size_t> nul_after = {};
 };
 
 // Drops what the port holds from before, wakes the console and asks for its banner; the reply

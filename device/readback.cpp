@@ -61,16 +61,20 @@ BlockOutcome read_block(Dialogue& dialogue, std::size_t block) {
   dialogue.read_response();
   dialogue.complete_reply(read_reply_incomplete);
   const char* data = find_data_marker(dialogue.reply());
+  const bool text_ends_at_nul = std::strlen(dialogue.reply()) < dialogue.reply_size();
   if (dialogue.reply_size() == 0) {
     outcome.status = BlockStatus::no_reply;
     outcome.hung_up = dialogue.hung_up();
   } else if (data == nullptr) {
     outcome.status = BlockStatus::no_marker;
     outcome.marker_ends_in_cr = std::strstr(dialogue.reply(), k_crlf_data_marker) != nullptr;
+    outcome.nul_byte = text_ends_at_nul && !outcome.marker_ends_in_cr;
   } else {
     outcome.decoded = decode_data_reply(data);
     outcome.status = outcome.decoded.pair_count == k_read_block_size ? BlockStatus::accepted
                                                                      : BlockStatus::wrong_pairs;
+    outcome.nul_byte = text_ends_at_nul && outcome.decoded.stop == DecodeStop::end_of_text &&
+                       outcome.decoded.pair_count < k_read_block_size;
   }
   return outcome;
 }

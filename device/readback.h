@@ -46,6 +46,8 @@ struct BlockOutcome {
   BlockStatus status = BlockStatus::not_asked;
   DecodedReply decoded;            // wrong_pairs: what the reply held
   bool marker_ends_in_cr = false;  // no_marker: it has "EEPROM DATA\r\n" instead
+  bool nul_byte = false;           // no_marker, wrong_pairs: a NUL byte ended the answer's text
+                                   // before its marker, or before its 32nd pair
   bool hung_up = false;            // no_reply, send_failed: the device hung up
   bool late_reply = false;         // no_reply: a reply came later, and was dropped
   bool device_stopped = false;     // no_reply: the second block in a row without any reply, so

@@ -323,10 +323,11 @@ std::vector<std::string> block_statuses(const murve::ReadBackOutcome& outcome) {
         statuses.push_back(block.device_stopped ? "stopped" : block.late_reply ? "late" : "silent");
         break;
       case murve::BlockStatus::no_marker:
-        statuses.push_back("marker");
+        statuses.push_back(block.nul_byte ? "marker NUL" : "marker");
         break;
       case murve::BlockStatus::wrong_pairs:
-        statuses.push_back("pairs " + std::to_string(block.decoded.pair_count));
+        statuses.push_back("pairs " + std::to_string(block.decoded.pair_count) +
+                           (block.nul_byte ? " NUL" : ""));
         break;
       case murve::BlockStatus::out_of_step:
         statuses.push_back("step");
@@ -529,6 +530,11 @@ TEST(ReadBack, RejectedRepliesSayWhy) {
        "pairs 31", murve::DecodeStop::end_of_text, '\0'},
       {"33 pairs", [](std::string r) { return r.insert(r.rfind('\n') + 1, "00 "); }, "pairs 33",
        murve::DecodeStop::unexpected_character, '>'},
+      {"a NUL after 6 pairs",
+       [](std::string r) { return r.insert(r.find("DATA\n") + 5 + 3 * 6, 1, '\0'); }, "pairs 6 NUL",
+       murve::DecodeStop::end_of_text, '\0'},
+      {"a NUL in the marker", [](std::string r) { return r.insert(r.find("DATA"), 1, '\0'); },
+       "marker NUL", murve::DecodeStop::end_of_text, '\0'},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
