@@ -13,14 +13,7 @@ constexpr std::size_t k_deepest_chain = 7;
 
 // A number of one to three digits from `low` up, or -1.
 int small_number(std::string_view text, int low) {
-  if (text.empty() || text.size() > 3 ||
-      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return -1;
-  }
-  int value = 0;
-  for (const char c : text) {
-    value = value * 10 + (c - '0');
-  }
+  const int value = small_decimal(text);
   return value >= low ? value : -1;
 }
 
@@ -81,6 +74,18 @@ SelectorParse refused(SelectorProblem problem, std::string_view term) {
 }
 
 }  // namespace
+
+int small_decimal(std::string_view text) {
+  if (text.empty() || text.size() > 3 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return -1;
+  }
+  int value = 0;
+  for (const char c : text) {
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
 
 bool is_usb_selector(std::string_view port_name) {
   return port_name.substr(0, k_prefix.size()) == k_prefix;

@@ -69,6 +69,9 @@ struct SelectorParse {
 // Whether a -port value is a selector rather than a path: it begins with "usb:".
 bool is_usb_selector(std::string_view port_name);
 
+// A number of one to three decimal digits, as a bus, a port or an interface is written, or -1.
+int small_decimal(std::string_view text);
+
 SelectorParse parse_usb_selector(std::string_view text);
 
 // Serial numbers agree without regard to ASCII case: Windows compares instance IDs so.

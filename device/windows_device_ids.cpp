@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "device/usb_selector.h"
+
 namespace murve {
 namespace {
 
@@ -33,19 +35,6 @@ long hex_value(std::string_view text, std::size_t digits) {
   return value;
 }
 
-// A decimal number of one to three digits, or -1.
-int decimal(std::string_view text) {
-  if (text.empty() || text.size() > 3 ||
-      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return -1;
-  }
-  int value = 0;
-  for (const char c : text) {
-    value = value * 10 + (c - '0');
-  }
-  return value;
-}
-
 std::vector<int> usb_ports_of(std::string_view path) {
   constexpr std::string_view root = "#USBROOT(";
   const std::size_t at = path.find(root);
@@ -63,7 +52,7 @@ std::vector<int> usb_ports_of(std::string_view path) {
   while (path.substr(0, hop.size()) == hop) {
     path.remove_prefix(hop.size());
     const std::size_t end = path.find(')');
-    const int port = decimal(path.substr(0, end));
+    const int port = small_decimal(path.substr(0, end));
     if (end == std::string_view::npos || port < 1) {
       return {};
     }
