@@ -11,6 +11,7 @@
 
 #include "app/command_line.h"
 #include "device/serial_link.h"
+#include "device/usb_selector.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -60,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool port_named = false;
   bool info = false;
   bool verdict_asked = false;
+  bool backup_given = false;
   // A verdict option counts in option position only, past a rejected argument too.
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -67,14 +69,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         argument == "--verify" || argument == "--check" || argument == "--list") {
       verdict_asked = true;
     } else if (argument == "-com" || argument == "-config" || argument == "-port" ||
-               argument == "-baud") {
+               argument == "-baud" || argument == "-backup") {
       ++i;
     }
   }
   for (const std::string& argument : arguments) {
     if (waiting_for == nullptr) {
       if (argument == "-com" || argument == "-config" || argument == "-port" ||
-          argument == "-baud") {
+          argument == "-baud" || argument == "-backup") {
         waiting_for = &argument;
       } else if (argument == "-verify") {
         expected.verify = true;
@@ -107,15 +109,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bad_rate = true;
         break;
       }
+    } else if (*waiting_for == "-backup") {
+      expected.backup_path = argument;
+      backup_given = true;
     } else {
       expected.settings_path = argument;
     }
     waiting_for = nullptr;
   }
-  const bool port_ok = port_named ? !expected.port_name.empty()
-                                  : expected.port_number >= 1 && expected.port_number <= 16;
+  // A -port that begins as a USB selector must be one.
+  const bool port_ok =
+      port_named ? !expected.port_name.empty() &&
+                       (!murve::is_usb_selector(expected.port_name) ||
+                        murve::parse_usb_selector(expected.port_name).selector.has_value())
+                 : expected.port_number >= 1 && expected.port_number <= 16;
+  // A backup keeps what the writes replace: it needs a name, and a run that writes.
+  const bool backup_ok =
+      !backup_given || (expected.mode == murve::RunMode::program && !expected.backup_path.empty());
   const bool expected_accepted =
-      !info && !unknown && !bad_rate && waiting_for == nullptr &&
+      !info && !unknown && !bad_rate && waiting_for == nullptr && backup_ok &&
       (expected.mode == murve::RunMode::list || (port_ok && !expected.settings_path.empty()));
 
   FUZZ_CHECK(info || parsed.verdict_asked == verdict_asked);
