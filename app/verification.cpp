@@ -27,6 +27,29 @@ std::string hex_byte(std::uint8_t value) {
 
 }  // namespace
 
+std::string setting_name(unsigned address) {
+  const SettingByte at = setting_byte_at(address);
+  const std::initializer_list<MessagePart> parts = {{"entry", std::to_string(at.entry)},
+                                                    {"byte", std::to_string(at.byte)}};
+  switch (at.kind) {
+    case SettingKind::signature:
+      return message("signature, byte {byte}", parts);
+    case SettingKind::color_code:
+      return message("colour code {entry}", parts);
+    case SettingKind::table2608:
+      return at.fill ? message("c2608 entry {entry}, fill byte", parts)
+                     : message("c2608 entry {entry}, byte {byte}", parts);
+    case SettingKind::table2151:
+      return at.fill ? message("c2151 entry {entry}, fill byte", parts)
+                     : message("c2151 entry {entry}, byte {byte}", parts);
+    case SettingKind::spec_table:
+      return message("cspec entry {entry}, byte {byte}", parts);
+    case SettingKind::none:
+      break;
+  }
+  return "";
+}
+
 void print_verify_listing(const ReadbackImage& image) {
   print_output("Verify..\n");
   // One line at a time, so that a line-buffered output never holds half a line.
@@ -61,12 +84,13 @@ Verdict verify_readback(const ColorImage& written, const ReadbackImage& read,
         const std::uint8_t expected = written_byte(written, address);
         if (read[address] != expected) {
           const std::initializer_list<MessagePart> parts = {{"address", hex_address(address)},
+                                                            {"setting", setting_name(address)},
                                                             {"expected", hex_byte(expected)},
                                                             {"read", hex_byte(read[address])}};
           differences.push_back(
-              wrote ? message("{address}: wrote {expected}, read {read}", parts)
-                    : message("{address}: the settings file gives {expected}, the device holds "
-                              "{read}",
+              wrote ? message("{address}: {setting}: wrote {expected}, read {read}", parts)
+                    : message("{address}: {setting}: the settings file gives {expected}, the "
+                              "device holds {read}",
                               parts));
         }
       }

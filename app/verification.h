@@ -9,6 +9,10 @@
 
 namespace murve {
 
+// The byte at `address` in the settings file's own terms, entries and bytes from 0: "colour code
+// 14", "c2608 entry 1, byte 0"; "" outside the signature and the image.
+std::string setting_name(unsigned address);
+
 // Prints "Verify.." and the fourteen hex-and-text lines of 0x080-0x15F.
 void print_verify_listing(const ReadbackImage& image);
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 namespace murve {
 
@@ -42,6 +43,40 @@ static_assert(k_color_codes.end() == k_table2608.address &&
               k_table2608.end() == k_table2151.address &&
               k_table2151.end() == k_spec_table.address && k_color_image_size == 208);
 static_assert(k_signature_address + k_signature_bytes.size() == k_color_image_address);
+
+// What the settings file calls the byte at a device address: the signature, a colour code
+// (its number is the entry), or a byte of a table entry.
+enum class SettingKind { none, signature, color_code, table2608, table2151, spec_table };
+
+struct SettingByte {
+  SettingKind kind = SettingKind::none;  // none: the address is neither the signature nor image
+  std::size_t entry = 0;
+  std::size_t byte = 0;  // within the entry, from 0
+  bool fill = false;     // the entry's fill byte, which murvecolor always writes as 00
+};
+
+// The byte at `address` as the settings file names it, for the lines that say where a device
+// differs.
+constexpr SettingByte setting_byte_at(unsigned address) {
+  if (address >= k_signature_address && address < k_color_image_address) {
+    return {SettingKind::signature, 0, address - k_signature_address, false};
+  }
+  struct Named {
+    SettingKind kind;
+    ColorTable table;
+  };
+  for (const Named& named :
+       {Named{SettingKind::color_code, k_color_codes}, Named{SettingKind::table2608, k_table2608},
+        Named{SettingKind::table2151, k_table2151}, Named{SettingKind::spec_table, k_spec_table}}) {
+    if (address >= named.table.address && address < named.table.end()) {
+      const std::size_t offset = address - named.table.address;
+      const std::size_t byte = offset % named.table.entry_size;
+      return {named.kind, offset / named.table.entry_size, byte,
+              byte >= named.table.values_per_entry};
+    }
+  }
+  return {};
+}
 
 // A command writes at most this many bytes.
 inline constexpr std::size_t k_write_command_bytes = 32;

@@ -1128,6 +1128,8 @@ TEST(EndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
   const std::string programmed = eeprom_after_echoed_commands(written());
   std::string one_byte_off = programmed;
   one_byte_off[0xc4] = '\x3e';
+  std::string code_off = programmed;
+  code_off[0x90] = '\x02';
   const std::vector<Case> cases = {
       {"a device that stores every byte",
        {},
@@ -1137,7 +1139,7 @@ TEST(EndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
       {"a device that stores 0x0c4 wrong",
        {"--corrupt", "0x0c4"},
        "-verify",
-       "verify failed: 1 of 210 bytes differs\n0x0c4: wrote 3f, read 3e\n",
+       "verify failed: 1 of 210 bytes differs\n0x0c4: c2608 entry 0, byte 2: wrote 3f, read 3e\n",
        1},
       {"the same device without -verify", {"--corrupt", "0x0c4"}, "", "", 0},
       {"blocks that can't be read",
@@ -1156,14 +1158,21 @@ TEST(EndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
        {},
        "-check",
        "the device does not match the settings file: 1 of 210 bytes differs\n"
-       "0x0c4: the settings file gives 3f, the device holds 3e\n",
+       "0x0c4: c2608 entry 0, byte 2: the settings file gives 3f, the device holds 3e\n",
        1,
        one_byte_off},
+      {"-check, a colour code differs",
+       {},
+       "-check",
+       "the device does not match the settings file: 1 of 210 bytes differs\n"
+       "0x090: colour code 14: the settings file gives 03, the device holds 02\n",
+       1,
+       code_off},
       {"-check, an erased device",
        {},
        "-check",
        "the device does not match the settings file: 183 of 210 bytes differ\n"
-       "0x080: the settings file gives aa, the device holds ff\n{any}",
+       "0x080: signature, byte 0: the settings file gives aa, the device holds ff\n{any}",
        1},
       // Its first read fails (EIO): the device holds what was read, which is not the file.
       {"-verify, a file not read whole",
@@ -1186,7 +1195,8 @@ TEST(EndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
        {},
        "-check",
        "cannot tell whether the device matches the settings file: 1 of 210 bytes differs, the "
-       "settings file not read whole\n0x0c4: the settings file gives 3f, the device holds 3e\n",
+       "settings file not read whole\n"
+       "0x0c4: c2608 entry 0, byte 2: the settings file gives 3f, the device holds 3e\n",
        1,
        one_byte_off,
        "/proc/self/mem"},

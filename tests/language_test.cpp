@@ -196,7 +196,9 @@ TEST(Language, ExplanationsInJapaneseUnderAJapaneseLocale) {
       {.name = "a list of failures",
        .command = {"-com", "5", "-config", "s.cfg", "-verify"},
        .output = "{any}\n照合に失敗しました。210バイト中1バイトが異なります。3ブロックを読み戻せ"
-                 "ませんでした。\n0x0c4: 書き込んだ値は3f、読み戻した値は3eです。\n0x100-0x11f: "
+                 "ませんでした。\n0x0c4: "
+                 "テーブル2608の項目0のバイト2は、書き込んだ値が3f、読み戻した値が3e"
+                 "です。\n0x100-0x11f: "
                  "読み戻せませんでした。\n{any}\n0x140-0x15f: 読み戻せませんでした。\n\n",
        .error = "murvecolor: ブロック0x100を読み戻せませんでした。{any}が切断されました（ケーブル"
                 "が抜けましたか？）。\n",
@@ -396,12 +398,19 @@ TEST(Language, CatalogueKeepsEveryMessagesParts) {
 // Every Japanese message is whole sentences: it ends as a sentence does (a ", a newline after
 // it), a {reason} or {failures}, which are sentences themselves, stands at its start or after a
 // sentence's end, and no ASCII ": ", "; " or ", " joins its clauses once its prefixes (FILE:LINE:,
-// an address, 警告: ) are off. The cells of -list's table and the two joiners are fragments.
+// an address, 警告: ) are off. The cells of -list's table, the two joiners and the names of a
+// byte in the difference lines are fragments.
 TEST(Language, JapaneseMessagesAreWholeSentences) {
   const std::set<std::string_view> fragments = {", ",
                                                 "{list}, {next}",
                                                 "answers, not a MURVE Pro",
                                                 "answers late",
+                                                "c2151 entry {entry}, byte {byte}",
+                                                "c2151 entry {entry}, fill byte",
+                                                "c2608 entry {entry}, byte {byte}",
+                                                "c2608 entry {entry}, fill byte",
+                                                "colour code {entry}",
+                                                "cspec entry {entry}, byte {byte}",
                                                 "cannot open it: {reason}",
                                                 "cannot send to it: the port took no byte",
                                                 "cannot send to it: {reason}",
@@ -413,6 +422,7 @@ TEST(Language, JapaneseMessagesAreWholeSentences) {
                                                 "not a serial port",
                                                 "not there",
                                                 "permission denied",
+                                                "signature, byte {byte}",
                                                 "{banner}; reach it with -port {path}"};
   const std::string bytes = read_file(MURVECOLOR_BUILD_DIR "/locale/ja/LC_MESSAGES/murvecolor.mo");
   const murve::Catalogue catalogue(

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/verification.h"
@@ -106,6 +107,30 @@ TEST(PrintVerifyListing, TextColumnShowsPrintableBytesOnly) {
             "0090: 1f 20 7e 7f 80 ff 25 73-5c 6e 00 7a 5a 30 7e 2e . ~...%s\\n.zZ0~.\n");
 }
 
+// A differing byte is named as the settings file names it, at the edges of each part.
+TEST(VerifyReadback, NamesEachByteAsTheSettingsFileDoes) {
+  const std::vector<std::pair<unsigned, std::string>> cases = {
+      {0x07f, ""},
+      {0x080, "signature, byte 0"},
+      {0x081, "signature, byte 1"},
+      {0x082, "colour code 0"},
+      {0x0c1, "colour code 63"},
+      {0x0c2, "c2608 entry 0, byte 0"},
+      {0x0c5, "c2608 entry 0, fill byte"},
+      {0x0c6, "c2608 entry 1, byte 0"},
+      {0x101, "c2608 entry 15, fill byte"},
+      {0x102, "c2151 entry 0, byte 0"},
+      {0x121, "c2151 entry 7, fill byte"},
+      {0x122, "cspec entry 0, byte 0"},
+      {0x125, "cspec entry 1, byte 0"},
+      {0x151, "cspec entry 15, byte 2"},
+      {0x152, ""},
+  };
+  for (const auto& [address, name] : cases) {
+    EXPECT_EQ(murve::setting_name(address), name) << std::hex << address;
+  }
+}
+
 // -verify compares what the listing shows at 0x080-0x151 with what was written.
 TEST(VerifyReadback, ComparesWhatTheListingShows) {
   const murve::ColorImage written = murve::build_default_image();
@@ -135,7 +160,8 @@ TEST(VerifyReadback, ComparesWhatTheListingShows) {
        [](murve::ReadbackImage& r) { r[0xc3] = 0x21; },
        {},
        {},
-       {"verify failed: 1 of 210 bytes differs", "0x0c3: wrote 20, read 21"}},
+       {"verify failed: 1 of 210 bytes differs",
+        "0x0c3: c2608 entry 0, byte 1: wrote 20, read 21"}},
       {"the signature and the last byte",
        [](murve::ReadbackImage& r) {
          r[0x81] = 0x56;
@@ -143,8 +169,8 @@ TEST(VerifyReadback, ComparesWhatTheListingShows) {
        },
        {},
        {},
-       {"verify failed: 2 of 210 bytes differ", "0x081: wrote 55, read 56",
-        "0x151: wrote 00, read 01"}},
+       {"verify failed: 2 of 210 bytes differ", "0x081: signature, byte 1: wrote 55, read 56",
+        "0x151: cspec entry 15, byte 2: wrote 00, read 01"}},
       {"more than sixteen",
        [](murve::ReadbackImage& r) {
          for (unsigned a = 0x100; a < 0x114; ++a) {
@@ -153,13 +179,22 @@ TEST(VerifyReadback, ComparesWhatTheListingShows) {
        },
        {},
        {},
-       {"verify failed: 20 of 210 bytes differ", "0x100: wrote 3f, read c0",
-        "0x101: wrote 00, read ff", "0x102: wrote 20, read df", "0x103: wrote 20, read df",
-        "0x104: wrote 3f, read c0", "0x105: wrote 00, read ff", "0x106: wrote 20, read df",
-        "0x107: wrote 20, read df", "0x108: wrote 3f, read c0", "0x109: wrote 00, read ff",
-        "0x10a: wrote 20, read df", "0x10b: wrote 20, read df", "0x10c: wrote 3f, read c0",
-        "0x10d: wrote 00, read ff", "0x10e: wrote 20, read df", "0x10f: wrote 20, read df",
-        "... and 4 more differing bytes"}},
+       {"verify failed: 20 of 210 bytes differ", "0x100: c2608 entry 15, byte 2: wrote 3f, read c0",
+        "0x101: c2608 entry 15, fill byte: wrote 00, read ff",
+        "0x102: c2151 entry 0, byte 0: wrote 20, read df",
+        "0x103: c2151 entry 0, byte 1: wrote 20, read df",
+        "0x104: c2151 entry 0, byte 2: wrote 3f, read c0",
+        "0x105: c2151 entry 0, fill byte: wrote 00, read ff",
+        "0x106: c2151 entry 1, byte 0: wrote 20, read df",
+        "0x107: c2151 entry 1, byte 1: wrote 20, read df",
+        "0x108: c2151 entry 1, byte 2: wrote 3f, read c0",
+        "0x109: c2151 entry 1, fill byte: wrote 00, read ff",
+        "0x10a: c2151 entry 2, byte 0: wrote 20, read df",
+        "0x10b: c2151 entry 2, byte 1: wrote 20, read df",
+        "0x10c: c2151 entry 2, byte 2: wrote 3f, read c0",
+        "0x10d: c2151 entry 2, fill byte: wrote 00, read ff",
+        "0x10e: c2151 entry 3, byte 0: wrote 20, read df",
+        "0x10f: c2151 entry 3, byte 1: wrote 20, read df", "... and 4 more differing bytes"}},
       // A block not read lists as zeros; its bytes are not compared, the block is named.
       {"blocks not read",
        nothing,

@@ -433,9 +433,10 @@ TEST_F(WindowsEndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
     ASSERT_EQ(prefix.error(), "");
     const ProcessResult run =
         prefix.run_murvecolor({"-com", "5", "-config", "empty.cfg", "-verify"});
-    const std::string verdict =
-        corrupt ? "verify failed: 1 of 210 bytes differs\n0x0c4: wrote 3f, read 3e\n\n"
-                : "verified: 210 bytes at 0x080-0x151 read back as written\n\n";
+    const std::string verdict = corrupt
+                                    ? "verify failed: 1 of 210 bytes differs\n"
+                                      "0x0c4: c2608 entry 0, byte 2: wrote 3f, read 3e\n\n"
+                                    : "verified: 210 bytes at 0x080-0x151 read back as written\n\n";
     EXPECT_EQ(run.output.substr(run.output.size() - std::min(run.output.size(), verdict.size())),
               verdict);
     EXPECT_EQ(run.exit_status, corrupt ? 1 : 0);
@@ -445,11 +446,11 @@ TEST_F(WindowsEndToEnd, VerifyGivesAVerdictAndAnExitStatus) {
     const ProcessResult check =
         prefix.run_murvecolor({"-com", "5", "-config", "empty.cfg", "-check"});
     EXPECT_EQ(check.exit_status, corrupt ? 1 : 0);
-    EXPECT_NE(
-        check.output.find(corrupt ? "\nthe device does not match the settings file: 1 of 210 "
-                                    "bytes differs\n0x0c4: the settings file gives 3f"
-                                  : "\nverified: 210 bytes at 0x080-0x151 hold the signature"),
-        std::string::npos)
+    EXPECT_NE(check.output.find(
+                  corrupt ? "\nthe device does not match the settings file: 1 of 210 bytes "
+                            "differs\n0x0c4: c2608 entry 0, byte 2: the settings file gives 3f"
+                          : "\nverified: 210 bytes at 0x080-0x151 hold the signature"),
+              std::string::npos)
         << check.output;
     EXPECT_EQ(device.received().substr(received),
               "\rh\reepromex read 80\neepromex read a0\neepromex read c0\neepromex read e0\n"
