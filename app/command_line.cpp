@@ -20,7 +20,7 @@ bool takes_value(const char* option) {
 
 bool is_verdict_option(const char* option) {
   return std::strcmp(option, "-verify") == 0 || std::strcmp(option, "-check") == 0 ||
-         std::strcmp(option, "-list") == 0;
+         std::strcmp(option, "-list") == 0 || std::strcmp(option, "-n") == 0;
 }
 
 // A verdict option, or one spelled with two dashes by a slip.
@@ -105,6 +105,9 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     } else if (std::strcmp(argument, "-list") == 0) {
       options.mode = RunMode::list;
       verdict_asked = true;
+    } else if (std::strcmp(argument, "-n") == 0) {
+      options.dry_run = true;
+      verdict_asked = true;
     } else if (std::strcmp(argument, "--help") == 0) {
       CommandLine help;
       help.info = InfoRequest::help;
@@ -125,6 +128,17 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
   options.port_number = port.port_number;
   options.port_name = port.port_name;
   options.baud = port.baud;
+  // -n opens no port: what needs one contradicts it.
+  if (options.dry_run) {
+    const char* contrary = options.mode == RunMode::list    ? "-list"
+                           : options.mode == RunMode::check ? "-check"
+                           : options.verify                 ? "-verify"
+                           : backup_given                   ? "-backup"
+                                                            : nullptr;
+    if (contrary != nullptr) {
+      return rejected(CommandLineProblem::dry_run_with_device, contrary, true);
+    }
+  }
   // A backup keeps what the writes replace; -check and -list write nothing.
   if (backup_given && options.mode != RunMode::program) {
     return rejected(CommandLineProblem::backup_without_writes,
@@ -137,6 +151,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
   if (options.mode == RunMode::list) {
     return {std::move(options), CommandLineProblem::none, "", InfoRequest::none, verdict_asked};
   }
+  // -n needs no port, but one it is given must be one that a run would take.
   if (port.named) {
     if (options.port_name.empty()) {
       return rejected(CommandLineProblem::port_name_missing, "", verdict_asked);
@@ -144,7 +159,8 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     if (is_usb_selector(options.port_name) && !parse_usb_selector(options.port_name).selector) {
       return rejected(CommandLineProblem::selector_malformed, options.port_name, verdict_asked);
     }
-  } else if (!is_port_number(options.port_number)) {
+  } else if (!is_port_number(options.port_number) &&
+             !(options.dry_run && port.number_text == nullptr)) {
     return port.number_text == nullptr
                ? rejected(CommandLineProblem::port_missing, "", verdict_asked)
                : rejected(CommandLineProblem::port_out_of_range, port.number_text, verdict_asked);

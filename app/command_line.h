@@ -22,6 +22,7 @@ struct RunOptions {
   std::string backup_path;  // -backup: a file or folder for what the device held before the writes
   bool verify = false;      // compare what was read back with what was written, and say so
   RunMode mode = RunMode::program;
+  bool dry_run = false;  // -n: read the settings file and print what would be sent; no port
 };
 
 enum class CommandLineProblem {
@@ -37,6 +38,7 @@ enum class CommandLineProblem {
   baud_unsupported,       // `argument` is the value of the last "-baud"
   backup_path_missing,    // "-backup" without its value at the end, or with an empty one
   backup_without_writes,  // "-backup" with `argument`, "-check" or "-list", which write nothing
+  dry_run_with_device,    // "-n" with `argument`: "-list", "-check", "-verify" or "-backup"
 };
 
 enum class InfoRequest {
@@ -51,8 +53,8 @@ struct CommandLine {
   CommandLineProblem problem = CommandLineProblem::none;
   std::string argument;
   InfoRequest info = InfoRequest::none;  // --help or --version, in place of a run
-  // "-verify", "-check" or "-list" stands in option position: the caller asked for a verdict,
-  // which the exit status gives, so a rejected command line must not read as a success.
+  // "-verify", "-check", "-list" or "-n" stands in option position: the caller asked for a
+  // verdict, which the exit status gives, so a rejected command line must not read as a success.
   bool verdict_asked = false;
 };
 

@@ -36,6 +36,7 @@ constexpr const char* k_manuals =
 constexpr const char* k_options =
     N_("usage: murvecolor -com N | -port PORT [-config FILE] [-baud RATE] [-backup FILE]\n"
        "                  [-verify | -check]\n"
+       "       murvecolor -n [-config FILE]\n"
        "       murvecolor -list [-baud RATE]\n"
        "       murvecolor --help | --version\n"
        "Writes the colour settings in FILE into a MURVE Pro over its serial console, reads\n"
@@ -51,6 +52,8 @@ constexpr const char* k_options =
        "  -backup FILE before the first write, save what the device holds to FILE (or to a new\n"
        "               file in the folder FILE) as murvedump would; nothing is written unless it\n"
        "               was saved. MURVECOLOR_BACKUP=FOLDER does the same for every run\n"
+       "  -n           open no port: read FILE, with its warnings, and print the commands a\n"
+       "               run would send, as it echoes them\n"
        "  -list        probe every serial port with a carriage return and h, and list them\n"
        "               with what answered; nothing else is sent\n"
        "  --help       this text\n"
@@ -59,12 +62,13 @@ constexpr const char* k_options =
 
 constexpr const char* k_exit_statuses =
     N_("\n"
-       "Exit status: 0, whatever happened, without -verify, -check or -list: the output says\n"
-       "what happened. With -verify or -check: 0 when the device holds the signature and every\n"
-       "byte of the settings, 1 otherwise. With -list: 0 when a MURVE Pro answered, 1 when none\n"
-       "did. A rejected command line gives 2 when one of those three is among the arguments.\n"
-       "With -backup: 1 when the backup could not be saved, and nothing was written.\n"
-       "Why something failed is said on standard error.\n"
+       "Exit status: 0, whatever happened, without -verify, -check, -list or -n: the output\n"
+       "says what happened. With -verify or -check: 0 when the device holds the signature and\n"
+       "every byte of the settings, 1 otherwise. With -list: 0 when a MURVE Pro answered, 1 when\n"
+       "none did. With -n: 0 when FILE was read, 1 when it was refused. A rejected command line\n"
+       "gives 2 when one of those four is among the arguments. With -backup: 1 when the backup\n"
+       "could not be saved, and nothing was written. Why something failed is said on standard\n"
+       "error.\n"
        "\n");
 
 }  // namespace

@@ -193,6 +193,9 @@ std::string explain_command_line(const CommandLine& command_line) {
           "-backup keeps what the device held before a run writes to it, and {option} writes "
           "nothing (murvedump makes a backup without writing)",
           {{"option", command_line.argument}});
+    case CommandLineProblem::dry_run_with_device:
+      return message("-n opens no port, so it does not go with {option}",
+                     {{"option", command_line.argument}});
     case CommandLineProblem::none:
       break;
   }

@@ -312,6 +312,13 @@ int run_murvecolor(int argc, const char* const* argv) {
       !more.empty()) {
     report_problem(k_program, more);
   }
+  if (options.dry_run) {
+    // What a run would echo, from the same commands; nothing is opened.
+    for (const std::string& command : programming_commands(image)) {
+      print_output_bytes("%s", command.c_str());
+    }
+    return k_exit_verified;
+  }
   // -backup, or MURVECOLOR_BACKUP for a run that writes; prepared before the port is opened.
   std::string backup_target = options.backup_path;
   if (const char* folder = std::getenv("MURVECOLOR_BACKUP");

@@ -47,16 +47,28 @@ SendOutcome send_then_read(Dialogue& dialogue, const void* bytes, std::size_t le
   return sent;
 }
 
+// "eepromex ADDR BYTE...\n" for `write`'s bytes of the image.
+std::string_view format_write_command(CommandBuffer& command, const ColorImage& image,
+                                      const WriteCommand& write) {
+  const std::string hex_list = hex_byte_list(image_bytes(image, write.address, write.byte_count));
+  const int length = std::snprintf(command.data(), command.size(), k_write_format, write.address,
+                                   hex_list.c_str());
+  return {command.data(), static_cast<std::size_t>(length)};
+}
+
+std::string_view format_signature_command(CommandBuffer& command) {
+  const int length = std::snprintf(command.data(), command.size(), k_signature_format,
+                                   k_signature_address, hex_byte_list(k_signature_bytes).c_str());
+  return {command.data(), static_cast<std::size_t>(length)};
+}
+
 template <std::size_t N>
 void write_group(Dialogue& dialogue, const ColorImage& image,
                  const std::array<WriteCommand, N>& group, const WriteObserver& observer) {
   CommandBuffer command;
   bool group_failed = false;
   for (const WriteCommand& write : group) {
-    const std::string hex_list = hex_byte_list(image_bytes(image, write.address, write.byte_count));
-    const int length = std::snprintf(command.data(), command.size(), k_write_format, write.address,
-                                     hex_list.c_str());
-    const std::string_view text(command.data(), static_cast<std::size_t>(length));
+    const std::string_view text = format_write_command(command, image, write);
     if (group_failed) {
       observer({text, write, CommandStatus::skipped, {}});
       continue;
@@ -125,15 +137,26 @@ void write_color_image(Dialogue& dialogue, const ColorImage& image, const WriteO
 
 SendOutcome write_signature(Dialogue& dialogue, const WriteObserver& observer) {
   CommandBuffer command;
-  const int length = std::snprintf(command.data(), command.size(), k_signature_format,
-                                   k_signature_address, hex_byte_list(k_signature_bytes).c_str());
-  const std::string_view text(command.data(), static_cast<std::size_t>(length));
+  const std::string_view text = format_signature_command(command);
   SendOutcome sent = send_then_read(dialogue, text.data(), text.size(), k_write_sleep_ms);
   observer({text,
             {k_signature_address, k_signature_bytes.size()},
             sent.failed() ? CommandStatus::send_failed : CommandStatus::sent,
             sent});
   return sent;
+}
+
+std::vector<std::string> programming_commands(const ColorImage& image) {
+  std::vector<std::string> commands;
+  CommandBuffer command;
+  for (const auto& group : {std::span<const WriteCommand>(k_color_code_writes),
+                            std::span<const WriteCommand>(k_table_writes)}) {
+    for (const WriteCommand& write : group) {
+      commands.emplace_back(format_write_command(command, image, write));
+    }
+  }
+  commands.emplace_back(format_signature_command(command));
+  return commands;
 }
 
 }  // namespace murve

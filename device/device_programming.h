@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "device/dialogue.h"
 #include "settings/color_image.h"
@@ -55,6 +56,10 @@ void write_color_image(Dialogue& dialogue, const ColorImage& image, const WriteO
 
 // Writes the signature aa 55 at 0x080; how its send went.
 SendOutcome write_signature(Dialogue& dialogue, const WriteObserver& observer);
+
+// The seven write commands and the signature command, line feeds included, as a run sends them
+// and in its order: what -n shows without a device.
+std::vector<std::string> programming_commands(const ColorImage& image);
 
 // The bytes as two lowercase hex digits each, joined by single spaces.
 std::string hex_byte_list(std::span<const std::uint8_t> bytes);

@@ -1,5 +1,6 @@
 // Command lines made of the input's NUL-separated pieces. A command line is accepted only with a
-// port (-com 1-16, or -port naming one) and a settings file named, or with -list; otherwise it
+// port (-com 1-16, or -port naming one; -n needs none) and a settings file named, or with -list,
+// and -n only without -list, -check, -verify and -backup; otherwise it
 // names why, with the first argument in an option's place that is no option, or the rate -baud
 // does not take. Parsing prints nothing.
 
@@ -62,11 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool info = false;
   bool verdict_asked = false;
   bool backup_given = false;
+  bool com_given = false;
   // A verdict option counts in option position only, past a rejected argument too.
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
-    if (argument == "-verify" || argument == "-check" || argument == "-list" ||
-        argument == "--verify" || argument == "--check" || argument == "--list") {
+    if (argument == "-verify" || argument == "-check" || argument == "-list" || argument == "-n" ||
+        argument == "--verify" || argument == "--check" || argument == "--list" ||
+        argument == "--n") {
       verdict_asked = true;
     } else if (argument == "-com" || argument == "-config" || argument == "-port" ||
                argument == "-baud" || argument == "-backup") {
@@ -80,6 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         waiting_for = &argument;
       } else if (argument == "-verify") {
         expected.verify = true;
+      } else if (argument == "-n") {
+        expected.dry_run = true;
       } else if (argument == "-check" || argument == "-list") {
         if (expected.mode != murve::RunMode::list) {
           expected.mode = argument == "-list" ? murve::RunMode::list : murve::RunMode::check;
@@ -97,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (*waiting_for == "-com") {
       expected.port_number = library_decimal(argument);
       port_named = false;
+      com_given = true;
     } else if (*waiting_for == "-port") {
       expected.port_name = argument;
       port_named = true;
@@ -122,12 +128,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       port_named ? !expected.port_name.empty() &&
                        (!murve::is_usb_selector(expected.port_name) ||
                         murve::parse_usb_selector(expected.port_name).selector.has_value())
-                 : expected.port_number >= 1 && expected.port_number <= 16;
+                 : (expected.port_number >= 1 && expected.port_number <= 16) ||
+                       (expected.dry_run && !com_given);
   // A backup keeps what the writes replace: it needs a name, and a run that writes.
   const bool backup_ok =
       !backup_given || (expected.mode == murve::RunMode::program && !expected.backup_path.empty());
+  // -n opens no port: nothing that needs the device goes with it.
+  const bool dry_run_ok = !expected.dry_run || (expected.mode == murve::RunMode::program &&
+                                                !expected.verify && !backup_given);
   const bool expected_accepted =
-      !info && !unknown && !bad_rate && waiting_for == nullptr && backup_ok &&
+      !info && !unknown && !bad_rate && waiting_for == nullptr && backup_ok && dry_run_ok &&
       (expected.mode == murve::RunMode::list || (port_ok && !expected.settings_path.empty()));
 
   FUZZ_CHECK(info || parsed.verdict_asked == verdict_asked);
@@ -143,6 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (parsed.options) {
     FUZZ_CHECK(parsed.options->mode == expected.mode);
     FUZZ_CHECK(parsed.options->verify == expected.verify);
+    FUZZ_CHECK(parsed.options->dry_run == expected.dry_run);
     FUZZ_CHECK(parsed.options->baud == expected.baud);
     if (expected.mode != murve::RunMode::list) {
       FUZZ_CHECK(parsed.options->settings_path == expected.settings_path);

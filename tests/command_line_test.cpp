@@ -19,6 +19,7 @@ constexpr CommandLineProblem k_unknown = CommandLineProblem::unknown_option;
 constexpr CommandLineProblem k_no_port = CommandLineProblem::port_missing;
 constexpr CommandLineProblem k_bad_port = CommandLineProblem::port_out_of_range;
 constexpr CommandLineProblem k_no_path = CommandLineProblem::settings_path_missing;
+constexpr CommandLineProblem k_dry_run_with_device = CommandLineProblem::dry_run_with_device;
 
 struct CommandLineCase {
   std::vector<std::string> arguments;  // after the program's name
@@ -28,6 +29,7 @@ struct CommandLineCase {
   std::string settings_path = k_default_path;
   bool verify = false;
   std::string argument = "";
+  bool dry_run = false;
 };
 
 TEST(CommandLine, ArgumentLists) {
@@ -89,6 +91,12 @@ TEST(CommandLine, ArgumentLists) {
        false,
        "-check"},
       {{"-list", "-backup", "b"}, CommandLineProblem::backup_without_writes, 0, "", false, "-list"},
+      // -n opens no port and needs none, but a port it is given is checked as for a run.
+      {{"-n"}, k_ok, 0, k_default_path, false, "", true},
+      {{"-n", "-com", "17"}, k_bad_port, 0, "", false, "17"},
+      {{"-check", "-com", "5", "-n"}, k_dry_run_with_device, 0, "", false, "-check"},
+      {{"-n", "-com", "5", "-verify"}, k_dry_run_with_device, 0, "", false, "-verify"},
+      {{"-n", "-backup", "b"}, k_dry_run_with_device, 0, "", false, "-backup"},
   };
   for (const CommandLineCase& c : cases) {
     std::string joined;
@@ -105,6 +113,7 @@ TEST(CommandLine, ArgumentLists) {
       EXPECT_EQ(parsed.options->port_number, c.port_number) << joined;
       EXPECT_EQ(parsed.options->settings_path, c.settings_path) << joined;
       EXPECT_EQ(parsed.options->verify, c.verify) << joined;
+      EXPECT_EQ(parsed.options->dry_run, c.dry_run) << joined;
     } else {
       EXPECT_EQ(parsed.argument, c.argument) << joined;
     }

@@ -1288,6 +1288,45 @@ TEST(EndToEnd, VerifyFailsEveryRunThatEndsEarly) {
   }
 }
 
+// -n: the commands a run would send, as the run echoes them, and the same warnings; nothing
+// reaches the device. A file a run refuses prints as the run prints it, and gives 1.
+TEST(EndToEnd, DryRunPrintsWhatARunWouldSend) {
+  // The settings file's text ("" the example file, "-" no file), and whether a run refuses it.
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"", false},
+      {"c3 1ff\ncspec 41,zz\nc2608 10 # red\n", false},
+      {"x1 00\n", true},
+      {"-", true}};
+  for (const auto& [settings, refused] : cases) {
+    SCOPED_TRACE(settings);
+    TempDir dir;
+    const std::string path = settings.empty()
+                                 ? std::string(MURVECOLOR_SOURCE_DIR) + "/examples/murve_color.cfg"
+                                 : dir.file("settings.cfg");
+    if (!settings.empty() && settings != "-") {
+      write_file(path, settings);
+    }
+    SimulatedDevice device(dir);
+    ASSERT_TRUE(device.started());
+    const ProcessResult dry =
+        run_murvecolor({"-n", "-com", "5", "-config", path}, {device.com5_variable()});
+    EXPECT_EQ(device.received(), "");
+    const ProcessResult run =
+        run_murvecolor({"-com", "5", "-config", path}, {device.com5_variable()});
+    std::string echoed = k_banner;
+    std::istringstream lines(run.output);
+    for (std::string line; std::getline(lines, line);) {
+      echoed += line.rfind("eepromex ", 0) == 0 ? line + "\n" : "";
+    }
+    EXPECT_EQ(dry.output, refused ? run.output : echoed);
+    EXPECT_EQ(dry.error_output, run.error_output);
+    EXPECT_EQ(dry.exit_status, refused ? 1 : 0);
+    // What -n printed is what the run then sent.
+    EXPECT_EQ(device.received(),
+              refused ? "" : "\rh\r" + echoed.substr(std::strlen(k_banner)) + read_commands());
+  }
+}
+
 }  // namespace
 }  // namespace murve_test
 

@@ -97,6 +97,11 @@ TEST(FoundationOutput, RunsThatEndBeforeThePort) {
        "19200, 38400, 57600, 115200, 230400, 460800, 500000, 576000, 921600, 1000000, 1152000, "
        "1500000, 2000000, 2500000, 3000000, 3500000, 4000000, not 9601"},
       {"empty settings path", {"-com", "5", "-config", ""}, {}, usage, "-config needs a file name"},
+      {"-n with -list",
+       {"-n", "-list"},
+       {},
+       usage,
+       "-n opens no port, so it does not go with -list"},
       {"missing settings file",
        {"-com", "5", "-config", "missing.cfg"},
        {},
@@ -165,7 +170,7 @@ TEST(FoundationOutput, RunsThatEndBeforeThePort) {
     // verified, and a rejected command line is no success either: 2, as murvedump's.
     const bool usage_follows = c.output_after_banner.find(usage) != std::string::npos;
     const bool verdict_asked = std::find_if(c.arguments.begin(), c.arguments.end(), [](auto& a) {
-                                 return a == "-verify" || a == "--verify";
+                                 return a == "-verify" || a == "--verify" || a == "-n";
                                }) != c.arguments.end();
     std::vector<std::string> verify_arguments = c.arguments;
     verify_arguments.insert(verify_arguments.begin(), "-verify");
