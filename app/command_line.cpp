@@ -10,7 +10,7 @@ namespace murve {
 namespace {
 
 bool takes_value(const char* option) {
-  for (const char* valued : {"-com", "-config", "-port", "-baud", "-backup"}) {
+  for (const char* valued : {"-com", "-config", "-port", "-baud", "-backup", "-log"}) {
     if (std::strcmp(option, valued) == 0) {
       return true;
     }
@@ -20,7 +20,8 @@ bool takes_value(const char* option) {
 
 bool is_verdict_option(const char* option) {
   return std::strcmp(option, "-verify") == 0 || std::strcmp(option, "-check") == 0 ||
-         std::strcmp(option, "-list") == 0 || std::strcmp(option, "-n") == 0;
+         std::strcmp(option, "-list") == 0 || std::strcmp(option, "-n") == 0 ||
+         std::strcmp(option, "-all") == 0;
 }
 
 // A verdict option, or one spelled with two dashes by a slip.
@@ -58,6 +59,9 @@ CommandLineProblem missing_value(const char* option) {
   if (std::strcmp(option, "-backup") == 0) {
     return CommandLineProblem::backup_path_missing;
   }
+  if (std::strcmp(option, "-log") == 0) {
+    return CommandLineProblem::log_folder_missing;
+  }
   return CommandLineProblem::port_missing;
 }
 
@@ -77,6 +81,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
   PortOptions port;
   bool verdict_asked = false;
   bool backup_given = false;
+  bool log_given = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (takes_value(argument)) {
@@ -90,6 +95,9 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       } else if (std::strcmp(argument, "-backup") == 0) {
         options.backup_path = value;
         backup_given = true;
+      } else if (std::strcmp(argument, "-log") == 0) {
+        options.log_folder = value;
+        log_given = true;
       } else if (take_port_option(argument, value, port) == PortOptionUse::baud_unsupported) {
         return rejected(CommandLineProblem::baud_unsupported, value,
                         verdict_asked || verdict_follows(argc, argv, i + 1));
@@ -108,6 +116,13 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     } else if (std::strcmp(argument, "-n") == 0) {
       options.dry_run = true;
       verdict_asked = true;
+    } else if (std::strcmp(argument, "-all") == 0) {
+      options.all = true;
+      verdict_asked = true;
+    } else if (std::strcmp(argument, "-wait") == 0) {
+      options.wait = true;
+    } else if (std::strcmp(argument, "-json") == 0) {
+      options.json = true;
     } else if (std::strcmp(argument, "--help") == 0) {
       CommandLine help;
       help.info = InfoRequest::help;
@@ -134,10 +149,28 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
                            : options.mode == RunMode::check ? "-check"
                            : options.verify                 ? "-verify"
                            : backup_given                   ? "-backup"
+                           : options.all                    ? "-all"
                                                             : nullptr;
     if (contrary != nullptr) {
       return rejected(CommandLineProblem::dry_run_with_device, contrary, true);
     }
+  }
+  // -all finds its ports itself; one named would be one more, or the only one.
+  if (options.all) {
+    if (port.named || port.number_text != nullptr) {
+      return rejected(CommandLineProblem::all_with_port, port.named ? "-port" : "-com", true);
+    }
+    if (options.mode == RunMode::list) {
+      return rejected(CommandLineProblem::all_with_list, "", true);
+    }
+  } else if (options.wait || log_given) {
+    return rejected(CommandLineProblem::needs_all, options.wait ? "-wait" : "-log", verdict_asked);
+  }
+  if (log_given && options.log_folder.empty()) {
+    return rejected(CommandLineProblem::log_folder_missing, "", verdict_asked);
+  }
+  if (options.json && !options.all && options.mode != RunMode::list) {
+    return rejected(CommandLineProblem::json_without_lines, "", verdict_asked);
   }
   // A backup keeps what the writes replace; -check and -list write nothing.
   if (backup_given && options.mode != RunMode::program) {
@@ -149,6 +182,13 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
   }
   // -list probes every port; the port and the settings file play no part in it.
   if (options.mode == RunMode::list) {
+    return {std::move(options), CommandLineProblem::none, "", InfoRequest::none, verdict_asked};
+  }
+  if (options.all) {
+    if (options.settings_path.empty()) {
+      return rejected(CommandLineProblem::settings_path_missing, "", verdict_asked);
+    }
+    options.verify = true;  // each unit's verdict is its line
     return {std::move(options), CommandLineProblem::none, "", InfoRequest::none, verdict_asked};
   }
   // -n needs no port, but one it is given must be one that a run would take.

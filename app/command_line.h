@@ -22,7 +22,11 @@ struct RunOptions {
   std::string backup_path;  // -backup: a file or folder for what the device held before the writes
   bool verify = false;      // compare what was read back with what was written, and say so
   RunMode mode = RunMode::program;
-  bool dry_run = false;  // -n: read the settings file and print what would be sent; no port
+  bool dry_run = false;    // -n: read the settings file and print what would be sent; no port
+  bool all = false;        // -all: every port a MURVE Pro answers on, each a unit, verified
+  bool wait = false;       // -wait: with -all, go on with each device plugged in later
+  std::string log_folder;  // -log: with -all, each unit's output as a file of its own in it
+  bool json = false;       // -json: -list's and -all's lines as JSON Lines
 };
 
 enum class CommandLineProblem {
@@ -38,7 +42,12 @@ enum class CommandLineProblem {
   baud_unsupported,       // `argument` is the value of the last "-baud"
   backup_path_missing,    // "-backup" without its value at the end, or with an empty one
   backup_without_writes,  // "-backup" with `argument`, "-check" or "-list", which write nothing
-  dry_run_with_device,    // "-n" with `argument`: "-list", "-check", "-verify" or "-backup"
+  dry_run_with_device,    // "-n" with `argument`: "-list", "-check", "-verify", "-backup", "-all"
+  all_with_port,          // "-all" with `argument`: "-com" or "-port", which name one port
+  all_with_list,          // "-all" with "-list"
+  needs_all,              // `argument` ("-wait", "-log") goes only with "-all"
+  log_folder_missing,     // "-log" without its value at the end, or with an empty one
+  json_without_lines,     // "-json" without "-list" or "-all", whose lines it turns into JSON
 };
 
 enum class InfoRequest {
@@ -53,7 +62,7 @@ struct CommandLine {
   CommandLineProblem problem = CommandLineProblem::none;
   std::string argument;
   InfoRequest info = InfoRequest::none;  // --help or --version, in place of a run
-  // "-verify", "-check", "-list" or "-n" stands in option position: the caller asked for a
+  // "-verify", "-check", "-list", "-n" or "-all" stands in option position: the caller asked for a
   // verdict, which the exit status gives, so a rejected command line must not read as a success.
   bool verdict_asked = false;
 };

@@ -196,6 +196,23 @@ std::string explain_command_line(const CommandLine& command_line) {
     case CommandLineProblem::dry_run_with_device:
       return message("-n opens no port, so it does not go with {option}",
                      {{"option", command_line.argument}});
+    case CommandLineProblem::all_with_port:
+      return message(
+          "-all finds every port a MURVE Pro answers on by itself, so it does not go with "
+          "{option}: choose -all for every device, or {option} for one",
+          {{"option", command_line.argument}});
+    case CommandLineProblem::all_with_list:
+      return message(
+          "-all programs every device -list would find, so the two do not go together: "
+          "choose -list to see them, or -all to program them");
+    case CommandLineProblem::needs_all:
+      return message("{option} goes only with -all", {{"option", command_line.argument}});
+    case CommandLineProblem::log_folder_missing:
+      return message("-log needs a folder");
+    case CommandLineProblem::json_without_lines:
+      return message(
+          "-json turns the lines of -list or -all into JSON, and goes only with one "
+          "of them");
     case CommandLineProblem::none:
       break;
   }

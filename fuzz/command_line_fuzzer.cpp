@@ -1,6 +1,8 @@
 // Command lines made of the input's NUL-separated pieces. A command line is accepted only with a
 // port (-com 1-16, or -port naming one; -n needs none) and a settings file named, or with -list,
-// and -n only without -list, -check, -verify and -backup; otherwise it
+// and -n only without -list, -check, -verify, -backup and -all; -all finds its own ports (no
+// -com, -port or -list with it), -wait and -log go with -all alone, -json with -list or -all;
+// otherwise it
 // names why, with the first argument in an option's place that is no option, or the rate -baud
 // does not take. Parsing prints nothing.
 
@@ -64,23 +66,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool verdict_asked = false;
   bool backup_given = false;
   bool com_given = false;
+  bool log_given = false;
   // A verdict option counts in option position only, past a rejected argument too.
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     if (argument == "-verify" || argument == "-check" || argument == "-list" || argument == "-n" ||
-        argument == "--verify" || argument == "--check" || argument == "--list" ||
-        argument == "--n") {
+        argument == "-all" || argument == "--verify" || argument == "--check" ||
+        argument == "--list" || argument == "--n" || argument == "--all") {
       verdict_asked = true;
     } else if (argument == "-com" || argument == "-config" || argument == "-port" ||
-               argument == "-baud" || argument == "-backup") {
+               argument == "-baud" || argument == "-backup" || argument == "-log") {
       ++i;
     }
   }
   for (const std::string& argument : arguments) {
     if (waiting_for == nullptr) {
       if (argument == "-com" || argument == "-config" || argument == "-port" ||
-          argument == "-baud" || argument == "-backup") {
+          argument == "-baud" || argument == "-backup" || argument == "-log") {
         waiting_for = &argument;
+      } else if (argument == "-all") {
+        expected.all = true;
+      } else if (argument == "-wait") {
+        expected.wait = true;
+      } else if (argument == "-json") {
+        expected.json = true;
       } else if (argument == "-verify") {
         expected.verify = true;
       } else if (argument == "-n") {
@@ -118,6 +127,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (*waiting_for == "-backup") {
       expected.backup_path = argument;
       backup_given = true;
+    } else if (*waiting_for == "-log") {
+      expected.log_folder = argument;
+      log_given = true;
     } else {
       expected.settings_path = argument;
     }
@@ -135,10 +147,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       !backup_given || (expected.mode == murve::RunMode::program && !expected.backup_path.empty());
   // -n opens no port: nothing that needs the device goes with it.
   const bool dry_run_ok = !expected.dry_run || (expected.mode == murve::RunMode::program &&
-                                                !expected.verify && !backup_given);
-  const bool expected_accepted =
-      !info && !unknown && !bad_rate && waiting_for == nullptr && backup_ok && dry_run_ok &&
-      (expected.mode == murve::RunMode::list || (port_ok && !expected.settings_path.empty()));
+                                                !expected.verify && !backup_given && !expected.all);
+  // -all finds its ports itself; -wait, -log and -json add to it (-json to -list too).
+  const bool all_ok = expected.all
+                          ? !port_named && !com_given && expected.mode != murve::RunMode::list
+                          : !expected.wait && !log_given;
+  const bool log_ok = !log_given || !expected.log_folder.empty();
+  const bool json_ok = !expected.json || expected.all || expected.mode == murve::RunMode::list;
+  const bool expected_accepted = !info && !unknown && !bad_rate && waiting_for == nullptr &&
+                                 backup_ok && dry_run_ok && all_ok && log_ok && json_ok &&
+                                 (expected.mode == murve::RunMode::list ||
+                                  ((port_ok || expected.all) && !expected.settings_path.empty()));
 
   FUZZ_CHECK(info || parsed.verdict_asked == verdict_asked);
   FUZZ_CHECK((parsed.info != murve::InfoRequest::none) == info);
@@ -152,13 +171,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (parsed.options) {
     FUZZ_CHECK(parsed.options->mode == expected.mode);
-    FUZZ_CHECK(parsed.options->verify == expected.verify);
+    FUZZ_CHECK(parsed.options->verify == (expected.verify || expected.all));
+    FUZZ_CHECK(parsed.options->all == expected.all);
+    FUZZ_CHECK(parsed.options->wait == expected.wait);
+    FUZZ_CHECK(parsed.options->json == expected.json);
+    FUZZ_CHECK(parsed.options->log_folder == expected.log_folder);
     FUZZ_CHECK(parsed.options->dry_run == expected.dry_run);
     FUZZ_CHECK(parsed.options->baud == expected.baud);
     if (expected.mode != murve::RunMode::list) {
       FUZZ_CHECK(parsed.options->settings_path == expected.settings_path);
       FUZZ_CHECK(parsed.options->port_name == (port_named ? expected.port_name : ""));
-      if (!port_named) {
+      if (!port_named && !expected.all) {
         FUZZ_CHECK(parsed.options->port_number == expected.port_number);
       }
     }

@@ -97,6 +97,16 @@ TEST(CommandLine, ArgumentLists) {
       {{"-check", "-com", "5", "-n"}, k_dry_run_with_device, 0, "", false, "-check"},
       {{"-n", "-com", "5", "-verify"}, k_dry_run_with_device, 0, "", false, "-verify"},
       {{"-n", "-backup", "b"}, k_dry_run_with_device, 0, "", false, "-backup"},
+      // -all finds its own ports, each verified; -wait and -log go with it alone.
+      {{"-all", "-wait", "-log", "l", "-json"}, k_ok, 0, k_default_path, true},
+      {{"-all", "-com", "5"}, CommandLineProblem::all_with_port, 0, "", false, "-com"},
+      {{"-port", "p", "-all"}, CommandLineProblem::all_with_port, 0, "", false, "-port"},
+      {{"-all", "-list"}, CommandLineProblem::all_with_list},
+      {{"-all", "-n"}, k_dry_run_with_device, 0, "", false, "-all"},
+      {{"-com", "5", "-wait"}, CommandLineProblem::needs_all, 0, "", false, "-wait"},
+      {{"-com", "5", "-log", "l"}, CommandLineProblem::needs_all, 0, "", false, "-log"},
+      {{"-all", "-log", ""}, CommandLineProblem::log_folder_missing},
+      {{"-com", "5", "-json"}, CommandLineProblem::json_without_lines},
   };
   for (const CommandLineCase& c : cases) {
     std::string joined;
