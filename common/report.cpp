@@ -34,12 +34,11 @@ bool is_invisible(char32_t code) {
          (code >= 0x2028 && code <= 0x202e) || (code >= 0x2066 && code <= 0x2069);
 }
 
-// The length of the UTF-8 sequence at the start of `text`, or 0 when it is not one (overlong,
-// a surrogate, beyond U+10FFFF, cut short) or it is a C1 control character or invisible.
-std::size_t utf8_sequence(std::string_view text) {
+// The length of the well-formed UTF-8 sequence at the start of `text`, with its code point, or 0
+// when it is not one (overlong, a surrogate, beyond U+10FFFF, cut short).
+std::size_t utf8_character(std::string_view text, char32_t& code) {
   const auto lead = static_cast<unsigned char>(text[0]);
   std::size_t length = 0;
-  char32_t code = 0;
   if (lead >= 0xc2 && lead <= 0xdf) {
     length = 2;
     code = lead & 0x1f;
@@ -63,11 +62,44 @@ std::size_t utf8_sequence(std::string_view text) {
     code = (code << 6) | (next & 0x3f);
   }
   const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < smallest[length] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff) ||
-      code <= 0x9f || is_invisible(code)) {
+  if (code < smallest[length] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) {
     return 0;
   }
   return length;
+}
+
+// The length of the UTF-8 sequence at the start of `text`, or 0 when it is not one or it is a C1
+// control character or invisible.
+std::size_t utf8_sequence(std::string_view text) {
+  char32_t code = 0;
+  const std::size_t length = utf8_character(text, code);
+  return length > 0 && code > 0x9f && !is_invisible(code) ? length : 0;
+}
+
+// A JSON string's contents: quotes, backslashes, control and invisible characters escaped, and
+// each byte that is not UTF-8 as U+FFFD, so that any parser takes the line.
+std::string json_contents(std::string_view text) {
+  std::string shown;
+  for (std::size_t at = 0; at < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    char32_t code = byte;
+    const std::size_t length = byte < 0x80 ? 1 : utf8_character(text.substr(at), code);
+    if (length == 0) {
+      shown += "\\ufffd";
+      ++at;
+      continue;
+    }
+    if (code == '"' || code == '\\') {
+      shown += '\\';
+      shown += static_cast<char>(code);
+    } else if (code < 0x20 || (code >= 0x7f && code <= 0x9f) || is_invisible(code)) {
+      shown += format_text("\\u%04x", static_cast<unsigned>(code));
+    } else {
+      shown.append(text, at, length);
+    }
+    at += length;
+  }
+  return shown;
 }
 
 // How many bytes at the start of `text` are kept for `reader` as they are; 0: the first byte is
@@ -91,6 +123,7 @@ std::size_t kept_length(std::string_view text, PrintableFor reader) {
     case PrintableFor::file_comment:
       return byte >= 0x80 ? 1 : 0;
     case PrintableFor::listing:
+    case PrintableFor::json:
       break;
   }
   return 0;
@@ -105,6 +138,9 @@ void keep_output_failure(bool written) {
 }  // namespace
 
 std::string printable(std::string_view text, PrintableFor reader) {
+  if (reader == PrintableFor::json) {
+    return json_contents(text);
+  }
   std::string shown;
   for (std::size_t at = 0; at < text.size();) {
     if (const std::size_t length = kept_length(text.substr(at), reader); length > 0) {

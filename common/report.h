@@ -25,6 +25,9 @@ enum class PrintableFor {
   file_comment,
   // A line of -list: '.' for each byte that is not printable ASCII.
   listing,
+  // What goes between the quotes of a JSON string: quotes and backslashes escaped, control and
+  // invisible characters as \uXXXX, a byte that is not UTF-8 as \ufffd.
+  json,
 };
 
 // `text` as `reader` can be given it (see above).

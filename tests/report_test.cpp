@@ -45,6 +45,8 @@ TEST(Report, TextIsShownAsItsReaderTakesIt) {
        murve::PrintableFor::file_comment},
       {"-list shows plain ASCII", "MURVE\x1b[2J\t\xe8\x89\xb2", "MURVE.[2J....",
        murve::PrintableFor::listing},
+      {"JSON escapes what a parser refuses", "\"a\\b\"\n\x1b\xe8\x89\xb2\xe2\x80\xae\xff\xc2\x9b",
+       "\\\"a\\\\b\\\"\\u000a\\u001b\xe8\x89\xb2\\u202e\\ufffd\\u009b", murve::PrintableFor::json},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(murve::printable(c.text, c.reader), c.shown) << c.name;
