@@ -54,11 +54,15 @@ std::string refusal_of_existing(const std::string& path) {
 
 }  // namespace
 
-std::string backup_identity(const RunOptions& options) {
-  if (options.port_name.empty()) {
-    return format_text("COM%d", options.port_number);
+std::string file_identity(const std::string& port_path, const std::vector<SerialPortEntry>& ports) {
+  std::string name = port_path.substr(port_path.find_last_of("/\\") + 1);
+  for (const SerialPortEntry& port : ports) {
+    if (port.usb && !port.usb->serial.empty() &&
+        (port.path == port_path || port.stable_path == port_path)) {
+      name = port.usb->serial;
+      break;
+    }
   }
-  std::string name = options.port_name.substr(options.port_name.find_last_of("/\\") + 1);
   for (char& c : name) {
     const bool safe = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
                       std::strchr("-_.+", c) != nullptr;

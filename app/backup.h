@@ -5,9 +5,10 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "app/command_line.h"
 #include "common/atomic_file.h"
+#include "device/port_enumeration.h"
 
 namespace murve {
 
@@ -16,9 +17,10 @@ struct BackupPlan {
   std::unique_ptr<AtomicFileWriter> writer;
 };
 
-// The device's identity in a backup's file name: the port's name, with what a file name can't
-// hold made "_" ("COM5", "ttyUSB0").
-std::string backup_identity(const RunOptions& options);
+// The device's identity in the name of a file made for it (a backup, a log): its adapter's USB
+// serial number where it has one, else the port's name, with what a file name can't hold made
+// "_" ("A1234", "COM5", "ttyUSB0"). `port_path` is the port as opened.
+std::string file_identity(const std::string& port_path, const std::vector<SerialPortEntry>& ports);
 
 // Makes `plan` ready to take the backup `target` names, before the port is opened: a folder gets
 // a new file named by the device's identity and `now`, never one already there; an existing

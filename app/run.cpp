@@ -55,21 +55,17 @@ class Run {
         settings_read_whole_(settings_read_whole),
         backup_(backup) {}
 
-  DeviceVerdict talk_to_device(const ColorImage& image) {
-    PortAddress address = port_address_of(options_.port_number, options_.port_name);
-    if (is_usb_selector(options_.port_name)) {
-      const UsbPortChoice choice = choose_usb_port(options_.port_name, list_serial_ports());
-      if (!choice.address) {
-        for (const std::string& reason : choice.reasons) {
-          report_problem(k_program, reason);
-        }
-        // As for a port that does not open: nothing was.
-        print_output("\n");
-        print_output("\n");
-        return asked_verdict(false);
-      }
-      address = *choice.address;
+  // A selector that leads to no port: said as for a port that does not open, for nothing was.
+  DeviceVerdict no_port(const std::vector<std::string>& reasons) {
+    for (const std::string& reason : reasons) {
+      report_problem(k_program, reason);
     }
+    print_output("\n");
+    print_output("\n");
+    return asked_verdict(false);
+  }
+
+  DeviceVerdict talk_to_device(const PortAddress& address, const ColorImage& image) {
     port_.address = address;
     const PortOpening opening = open_port(address, {options_.baud});
     if (!opening.link) {
@@ -326,18 +322,31 @@ int run_murvecolor(int argc, const char* const* argv) {
     backup_target = folder;
   }
   BackupPlan backup;
+  Run run(options, command_line.verdict_asked, settings.error_number == 0,
+          backup_target.empty() ? nullptr : &backup);
+  // The port, a selector's once, before the backup is named after the adapter.
+  PortAddress address = port_address_of(options.port_number, options.port_name);
+  std::vector<SerialPortEntry> ports;
+  if (is_usb_selector(options.port_name) || !backup_target.empty()) {
+    ports = list_serial_ports();
+  }
+  if (is_usb_selector(options.port_name)) {
+    const UsbPortChoice choice = choose_usb_port(options.port_name, ports);
+    if (!choice.address) {
+      return exit_status_of(run.no_port(choice.reasons));
+    }
+    address = *choice.address;
+  }
   if (!backup_target.empty()) {
-    if (const std::string why =
-            plan_backup(backup_target, backup_identity(options), std::time(nullptr), backup);
+    if (const std::string why = plan_backup(backup_target, file_identity(address.path, ports),
+                                            std::time(nullptr), backup);
         !why.empty()) {
       report_problem(k_program, message("{reason}; without its backup, the port was not opened",
                                         {{"reason", why}}));
       return k_exit_not_verified;
     }
   }
-  Run run(options, command_line.verdict_asked, settings.error_number == 0,
-          backup_target.empty() ? nullptr : &backup);
-  return exit_status_of(run.talk_to_device(image));
+  return exit_status_of(run.talk_to_device(address, image));
 }
 
 }  // namespace murve

@@ -583,8 +583,10 @@ TEST(EndToEnd, PortNamedByItsAdapter) {
     std::string output;  // what it begins with after the banner (murvecolor's)
     std::string error;   // "{p}" the program's name
   };
+  std::filesystem::create_directory(dir.file("keep"));
   const std::vector<Case> cases = {
-      {murvecolor({"-port", "usb:0403:6001,serial=A1234"}), 0,
+      // Its backup is named by the adapter's serial number, which no other socket changes.
+      {murvecolor({"-port", "usb:0403:6001,serial=A1234", "-backup", dir.file("keep")}), 0,
        identify_reply() + "\n" + default_writes() + k_signature + "\nVerify..\n", ""},
       {murvecolor({"-port", "usb:1a86:7523", "-verify"}), 1, "\n\n",
        "{p}: -port usb:1a86:7523 names 2 USB serial adapters, not one: each of those that follow "
@@ -622,7 +624,11 @@ TEST(EndToEnd, PortNamedByItsAdapter) {
     EXPECT_EQ(run.output.substr(0, output.size()), output) << c.command[2];
     EXPECT_EQ(run.error_output, error) << c.command[2];
   }
-  EXPECT_EQ(device.received(), all_commands() + "\rh\r" + read_commands());
+  EXPECT_EQ(device.received(),
+            "\rh\r" + read_commands() + all_commands().substr(3) + "\rh\r" + read_commands());
+  const auto kept = std::filesystem::directory_iterator(dir.file("keep"));
+  ASSERT_NE(kept, std::filesystem::directory_iterator());
+  EXPECT_EQ(kept->path().filename().string().rfind("murve-A1234-", 0), 0u) << kept->path();
   const ProcessResult completed = run_process(
       where_only_ptys_are_seen({"bash", "-c",
                                 "source '" MURVECOLOR_SOURCE_DIR "/completion/murvedump'; "
